@@ -1,0 +1,555 @@
+#!/usr/bin/env python3
+"""Cross-checks a Torvik instruction table against GNU binutils for z80.
+
+For every row of the table the script builds source statements with a
+spread of operand values (immediates, index displacements, bit numbers,
+relative jump distances), assembles them with Torvik and with
+z80-unknown-coff-as, and compares the bytes statement by statement.
+
+Torvik always reads "tkinstr.tab" from the directory of its executable,
+so the script runs it through a symlink placed in a private directory
+next to a copy of the table under test.
+
+Bytes are mapped back to statements through the line table of the Torvik
+object file and through one label per statement on the binutils side,
+so that a few thousand statements cost only a handful of processes.
+
+Besides the byte comparison it checks that:
+  * the table loads without any diagnostic and has at most 599 rows;
+  * no pattern holds a subtracted wildcard such as (IX-*);
+  * a relative jump one step past either end of its range draws error 213;
+  * (IX-5) / (IY-5) never assemble: Torvik must refuse them (error 405,
+    or error 216 for the undefined symbol IX/IY where a general operand
+    row such as "A,*" takes the text as an expression).
+
+Exit status: 0 when everything matches, 1 on any difference, 2 when the
+tools cannot be run at all.
+"""
+
+import argparse
+import concurrent.futures
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+MAX_ROWS = 599
+CHUNK = 2500              # statements per tool run; at most 4 bytes each
+
+IMM8 = [0, 1, 127, 128, 255, -1]
+IMM16 = [0, 1, 127, 128, 255, 0x1234, 0xFFFF, -1]
+DISP = [0, 5, 127, -1, -5, -128]
+BITS = list(range(8))
+REL_IN = [-128, -127, -2, -1, 0, 1, 2, 126, 127]
+REL_OUT = [-129, 128]
+
+MSG_RE = re.compile(r'^(Error|Warning) #(\d+) in (.*), line (\d+): (.*)$')
+
+
+class Row:
+    def __init__(self, lineno, mnemonic, pattern, opcode, length):
+        self.lineno = lineno
+        self.mnemonic = mnemonic
+        self.pattern = pattern
+        self.opcode = opcode            # bytes in table order
+        self.length = length
+
+    @property
+    def operand_bytes(self):
+        return self.length - len(self.opcode)
+
+    def __str__(self):
+        return 'row %d "%s %s"' % (self.lineno, self.mnemonic,
+                                   self.pattern or '""')
+
+
+class Form:
+    """One source statement in both syntaxes."""
+
+    def __init__(self, row, torvik, gnu):
+        self.row = row
+        self.torvik = torvik
+        self.gnu = gnu
+
+
+def parse_int(text):
+    """The "%i" conversion: decimal, 0x hex, leading-0 octal."""
+    m = re.match(r'[+-]?(0[xX][0-9a-fA-F]+|0[0-7]*|[1-9][0-9]*)', text)
+    if not m:
+        raise ValueError(text)
+    return int(m.group(0), 0)
+
+
+def parse_opcode(text):
+    out = []
+    i = 0
+    while i < len(text):
+        m = re.match(r'[0-9a-fA-F]{1,2}', text[i:i + 2])
+        if not m:
+            break
+        out.append(int(m.group(0), 16))
+        i += 2
+    return out
+
+
+def load_table(path):
+    rows, problems = [], []
+    with open(path, newline=None) as f:
+        for lineno, line in enumerate(f, 1):
+            line = line.rstrip('\n').split(';', 1)[0]
+            if not line:
+                continue
+            fields = line.split()
+            if len(fields) < 5:
+                problems.append('line %d: fewer than five fields' % lineno)
+                continue
+            try:
+                length = parse_int(fields[3])
+                parse_int(fields[4])
+            except ValueError:
+                problems.append('line %d: bad number' % lineno)
+                continue
+            pattern = '' if fields[1].startswith('"') else fields[1]
+            opcode = parse_opcode(fields[2])
+            row = Row(lineno, fields[0], pattern, opcode, length)
+            n = row.operand_bytes
+            relative = '@' in pattern
+            if not 1 <= length <= 8 or not opcode or n < 0 or n > 2 \
+                    or (relative and n != 1):
+                problems.append('%s: length %d does not fit %d opcode bytes'
+                                % (row, length, len(opcode)))
+            if re.search(r'-[*!@]', pattern):
+                problems.append('%s: subtracted wildcard' % row)
+            if pattern != pattern.upper():
+                problems.append('%s: lower-case pattern letter' % row)
+            rows.append(row)
+    if len(rows) > MAX_ROWS:
+        problems.append('%d rows, at most %d load' % (len(rows), MAX_ROWS))
+    return rows, problems
+
+
+NUM_RE = re.compile(r'\$[0-9A-F]+|\b[0-9][0-9A-F]*H\b|\b0X[0-9A-F]+\b|\b[0-9]+\b')
+
+
+def gnu_fixed(text):
+    """Fixed pattern text in binutils syntax: lower case, decimal numbers."""
+    def num(m):
+        s = m.group(0)
+        if s.startswith('$'):
+            v = int(s[1:], 16)
+        elif s.endswith('H'):
+            v = int(s[:-1], 16)
+        elif s.startswith('0X'):
+            v = int(s[2:], 16)
+        else:
+            v = int(s, 10)
+        return str(v)
+    return NUM_RE.sub(num, text).lower()
+
+
+def torvik_num(v):
+    if v in (0x1234, 0xFFFF):
+        return '$%X' % v
+    return str(v)
+
+
+def split_pattern(pattern):
+    """Pattern as a list of fixed strings and wildcard characters."""
+    return [p for p in re.split(r'([*!@])', pattern) if p != '']
+
+
+def wildcard_kind(parts, i, row):
+    w = parts[i]
+    if w == '!':
+        return 'bit'
+    if w == '@':
+        return 'rel'
+    before = parts[i - 1] if i else ''
+    if re.search(r'\(I[XY]\+$', before):
+        return 'disp'
+    return 'imm16' if row.operand_bytes == 2 else 'imm8'
+
+
+def instantiate(row, parts, values):
+    """Builds (torvik, gnu) operand texts from one value per wildcard."""
+    t, g = [], []
+    vi = iter(values)
+    for i, p in enumerate(parts):
+        if p not in '*!@':
+            t.append(p)
+            g.append(gnu_fixed(p))
+            continue
+        kind = wildcard_kind(parts, i, row)
+        v = next(vi)
+        if kind == 'disp':
+            t.append(str(v))
+            if v < 0:
+                g[-1] = g[-1][:-1]          # "(ix+" becomes "(ix-5"
+            g.append(str(v))
+        elif kind == 'rel':
+            dist = v + row.length           # $ is the statement's first byte
+            t.append('$%+d' % dist)
+            g.append('.%+d' % dist)
+        else:
+            t.append(torvik_num(v))
+            g.append(str(v))
+    return ''.join(t), ''.join(g)
+
+
+def value_lists(row, parts):
+    kinds = [wildcard_kind(parts, i, row)
+             for i, p in enumerate(parts) if p in '*!@']
+    pools = {'bit': BITS, 'rel': REL_IN, 'disp': DISP,
+             'imm8': IMM8, 'imm16': IMM16}
+    combos = [[]]
+    for k in kinds:
+        combos = [c + [v] for c in combos for v in pools[k]]
+    return kinds, combos
+
+
+def statement(mnemonic, operand, sep=' '):
+    return (mnemonic + sep + operand) if operand else mnemonic
+
+
+def build_forms(rows):
+    """Returns (forms to compare, out-of-range jumps, (IX-d) statements)."""
+    forms, rel_out, minus = [], [], []
+    for row in rows:
+        parts = split_pattern(row.pattern)
+        kinds, combos = value_lists(row, parts)
+        for n, values in enumerate(combos):
+            t, g = instantiate(row, parts, values)
+            forms.append(Form(row, statement(row.mnemonic, t),
+                              statement(row.mnemonic.lower(), g)))
+            if n == 0:
+                # The same statement in lower case with a tab after the
+                # mnemonic: mnemonics and fixed letters ignore case.
+                forms.append(Form(row, statement(row.mnemonic.lower(),
+                                                 t.lower(), '\t'),
+                                  statement(row.mnemonic.lower(), g)))
+        if 'rel' in kinds:
+            for d in REL_OUT:
+                t, _ = instantiate(row, parts, [d])
+                rel_out.append(Form(row, statement(row.mnemonic, t), None))
+        if 'disp' in kinds:
+            t, _ = instantiate(row, parts, [5])
+            t = re.sub(r'\((I[XY])\+5\)', r'(\1-5)', t)
+            minus.append(Form(row, statement(row.mnemonic, t), None))
+    return forms, rel_out, minus
+
+
+def run(cmd, cwd, timeout=120):
+    return subprocess.run(cmd, cwd=cwd, capture_output=True, text=True,
+                          timeout=timeout)
+
+
+# ----------------------------------------------------------------------
+# binutils side
+
+
+def gnu_assemble(forms, tools, workdir):
+    """Returns (list of byte strings or None per form, messages)."""
+    result = [None] * len(forms)
+    notes = {}
+    pending = list(range(len(forms)))
+    for _attempt in range(3):
+        if not pending:
+            break
+        src = os.path.join(workdir, 'g.s')
+        obj = os.path.join(workdir, 'g.o')
+        binf = os.path.join(workdir, 'g.bin')
+        with open(src, 'w') as f:
+            for k, idx in enumerate(pending):
+                f.write('L%d: %s\n' % (k, forms[idx].gnu))
+            f.write('Lend:\n')
+        p = run([tools.gas, '-march=' + tools.march, '-o', obj, src], workdir)
+        if p.returncode != 0:
+            bad = set()
+            for line in p.stderr.splitlines():
+                m = re.match(r'.*?:(\d+): (?:Error|Warning): (.*)', line)
+                if m and 1 <= int(m.group(1)) <= len(pending):
+                    idx = pending[int(m.group(1)) - 1]
+                    bad.add(idx)
+                    notes[idx] = 'binutils: ' + m.group(2)
+            if not bad:
+                raise RuntimeError('binutils failed:\n' + p.stderr)
+            pending = [i for i in pending if i not in bad]
+            continue
+        p = run([tools.objcopy, '-O', 'binary', obj, binf], workdir)
+        if p.returncode != 0:
+            raise RuntimeError('objcopy failed:\n' + p.stderr)
+        with open(binf, 'rb') as f:
+            code = f.read()
+        p = run([tools.nm, obj], workdir)
+        if p.returncode != 0:
+            raise RuntimeError('nm failed:\n' + p.stderr)
+        addr = {}
+        for line in p.stdout.splitlines():
+            m = re.match(r'([0-9a-fA-F]+) \w (L\d+|Lend)$', line.strip())
+            if m:
+                addr[m.group(2)] = int(m.group(1), 16)
+        for k, idx in enumerate(pending):
+            a, b = addr['L%d' % k], addr['L%d' % (k + 1) if k + 1 < len(pending)
+                                         else 'Lend']
+            result[idx] = code[a:b]
+        pending = []
+    return result, notes
+
+
+# ----------------------------------------------------------------------
+# Torvik side
+
+
+def read_object(path):
+    """Returns (code, [(line, address), ...]) of a Torvik object file."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    pos = 0
+
+    def u16():
+        nonlocal pos
+        v = struct.unpack_from('<H', data, pos)[0]
+        pos += 2
+        return v
+
+    size = u16()
+    code = data[pos:pos + size]
+    pos += size
+    for _ in range(u16()):              # local relocations
+        u16()
+    for _ in range(u16()):              # external symbols
+        pos += data[pos] + 2
+        for _ in range(u16()):
+            u16()
+    for _ in range(u16()):              # public symbols
+        pos += data[pos] + 2
+        u16()
+    lines = [(u16(), u16()) for _ in range(u16())]
+    if pos != len(data):
+        raise RuntimeError('%s: %d bytes after the line table'
+                           % (path, len(data) - pos))
+    return code, lines
+
+
+class Torvik:
+    def __init__(self, binary, table, root):
+        self.root = root
+        self.table = table
+        self.exe = os.path.join(root, 'Torvik')
+        os.symlink(os.path.abspath(binary), self.exe)
+        shutil.copyfile(table, os.path.join(root, 'tkinstr.tab'))
+        self.serial = 0
+
+    def assemble(self, lines):
+        """Assembles source lines; returns (object or None, messages, out).
+
+        messages maps a source line number to the diagnostics on it."""
+        self.serial += 1
+        cwd = os.path.join(self.root, 'run%d' % self.serial)
+        os.mkdir(cwd)
+        with open(os.path.join(cwd, 'src.asm'), 'w') as f:
+            for line in lines:
+                f.write(' ' + line + '\n')
+        p = run([self.exe, 'src.asm', 'out.otk'], cwd)
+        msgs = {}
+        for line in p.stdout.splitlines():
+            m = MSG_RE.match(line)
+            if m:
+                key = int(m.group(4)) if m.group(3) == 'src.asm' else 0
+                msgs.setdefault(key, []).append(
+                    (m.group(1), int(m.group(2)), m.group(5), m.group(3)))
+        objpath = os.path.join(cwd, 'out.otk')
+        obj = read_object(objpath) if os.path.exists(objpath) else None
+        return obj, msgs, p.stdout
+
+    def check_load(self):
+        """The table must load silently, from the copy beside the symlink."""
+        obj, msgs, out = self.assemble(['NOP'])
+        problems = []
+        m = re.search(r'Loading instruction table "(.*)"', out)
+        if not m:
+            problems.append('no "Loading instruction table" line:\n' + out)
+        else:
+            loaded = m.group(1)
+            if not os.path.isabs(loaded):
+                loaded = os.path.join(self.root, 'run%d' % self.serial, loaded)
+            if not os.path.exists(loaded) or \
+                    open(loaded, 'rb').read() != open(self.table, 'rb').read():
+                problems.append('Torvik loaded "%s", not the table under test'
+                                % m.group(1))
+        for key, items in sorted(msgs.items()):
+            for kind, code, text, fname in items:
+                problems.append('table load: %s #%d in %s: %s'
+                                % (kind, code, fname, text))
+        if obj is None or obj[0] != b'\x00':
+            problems.append('" NOP" did not assemble to 00:\n' + out)
+        return problems
+
+    def assemble_forms(self, forms):
+        """Returns (bytes or None per form, notes per form index)."""
+        result = [None] * len(forms)
+        notes = {}
+        pending = list(range(len(forms)))
+        for _attempt in range(4):
+            if not pending:
+                break
+            obj, msgs, out = self.assemble([forms[i].torvik for i in pending])
+            for line, items in msgs.items():
+                if 1 <= line <= len(pending):
+                    idx = pending[line - 1]
+                    notes[idx] = '; '.join('%s #%d: %s' % (k, c, t)
+                                           for k, c, t, _ in items)
+            if obj is None:
+                if not any(1 <= l <= len(pending) for l in msgs):
+                    raise RuntimeError('Torvik wrote no object file and '
+                                       'named no statement:\n' + out)
+                pending = [i for i in pending if i not in notes]
+                continue
+            code, lines = obj
+            starts = {}
+            for line, address in lines:
+                starts.setdefault(line, address)
+            order = sorted(starts.items(), key=lambda x: x[1])
+            ends = {}
+            for n, (line, address) in enumerate(order):
+                ends[line] = order[n + 1][1] if n + 1 < len(order) \
+                    else len(code)
+            for k, idx in enumerate(pending):
+                if k + 1 in starts:
+                    result[idx] = code[starts[k + 1]:ends[k + 1]]
+                else:
+                    notes.setdefault(idx, 'no line record')
+            pending = []
+        return result, notes
+
+
+# ----------------------------------------------------------------------
+
+
+def hexs(b):
+    return ' '.join('%02X' % x for x in b) if b is not None else '(none)'
+
+
+def chunks(seq, n):
+    for i in range(0, len(seq), n):
+        yield seq[i:i + n]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
+    ap.add_argument('--torvik', help='path of the Torvik binary')
+    ap.add_argument('--table', required=True, help='instruction table to check')
+    ap.add_argument('--as', dest='gas', default='z80-unknown-coff-as')
+    ap.add_argument('--objcopy', default='z80-unknown-coff-objcopy')
+    ap.add_argument('--nm', default=None,
+                    help='symbol lister (default: derived from --objcopy)')
+    ap.add_argument('--march', default='z80+full',
+                    help='binutils -march value (default z80+full)')
+    ap.add_argument('--workdir', help='keep the work files in this directory')
+    ap.add_argument('--binutils-only', action='store_true',
+                    help='only check that binutils takes every generated form')
+    tools = ap.parse_args()
+    if tools.nm is None:
+        tools.nm = re.sub(r'objcopy$', 'nm', tools.objcopy)
+    if not tools.binutils_only and not tools.torvik:
+        ap.error('--torvik is required')
+    for tool in [tools.gas, tools.objcopy, tools.nm]:
+        if shutil.which(tool) is None:
+            print('oracle: cannot find %s' % tool)
+            return 2
+
+    rows, problems = load_table(tools.table)
+    failures = ['table: ' + p for p in problems]
+    forms, rel_out, minus = build_forms(rows)
+
+    if tools.workdir:
+        os.makedirs(tools.workdir, exist_ok=True)
+        root = tempfile.mkdtemp(prefix='oracle-', dir=tools.workdir)
+    else:
+        root = tempfile.mkdtemp(prefix='torvik-oracle-')
+    try:
+        failures += check(tools, root, forms, rel_out, minus)
+    finally:
+        if not tools.workdir:
+            shutil.rmtree(root, ignore_errors=True)
+
+    checked = len(forms) + (0 if tools.binutils_only
+                            else len(rel_out) + len(minus))
+    for f in failures:
+        print(f)
+    print('%s: %d rows, %d forms checked, %d difference(s)'
+          % (tools.table, len(rows), checked, len(failures)))
+    return 1 if failures else 0
+
+
+def check(tools, root, forms, rel_out, minus):
+    failures = []
+    batches = list(chunks(forms, CHUNK))
+    gdirs = []
+    for n in range(len(batches)):
+        d = os.path.join(root, 'gnu%d' % n)
+        os.mkdir(d)
+        gdirs.append(d)
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        gjobs = [pool.submit(gnu_assemble, b, tools, d)
+                 for b, d in zip(batches, gdirs)]
+        if tools.binutils_only:
+            for b, job in zip(batches, gjobs):
+                res, notes = job.result()
+                for i, form in enumerate(b):
+                    if res[i] is None:
+                        failures.append('%s: "%s": %s' % (
+                            form.row, form.gnu, notes.get(i, 'no bytes')))
+            return failures
+
+        tv = Torvik(tools.torvik, tools.table, root)
+        problems = tv.check_load()
+        if problems:
+            return problems
+        for b, job in zip(batches, gjobs):
+            tres, tnotes = tv.assemble_forms(b)
+            gres, gnotes = job.result()
+            for i, form in enumerate(b):
+                if tres[i] is not None and tres[i] == gres[i]:
+                    continue
+                why = '; '.join(x for x in (tnotes.get(i), gnotes.get(i)) if x)
+                failures.append('%s: "%s": torvik %s, binutils "%s" %s%s' % (
+                    form.row, form.torvik.replace('\t', ' '), hexs(tres[i]),
+                    form.gnu, hexs(gres[i]), ' (' + why + ')' if why else ''))
+
+    # Jumps one step out of range: each alone, so that every one of them
+    # must draw its own error 213.
+    for form in rel_out:
+        obj, msgs, _ = tv.assemble([form.torvik])
+        codes = [c for _, c, _, _ in msgs.get(1, [])]
+        if obj is not None or 213 not in codes:
+            failures.append('%s: "%s": expected error 213, got %s%s' % (
+                form.row, form.torvik, codes or 'none',
+                ' and an object file' if obj is not None else ''))
+
+    # (IX-5) is no way of writing a displacement: it must never assemble.
+    for form in minus:
+        obj, msgs, _ = tv.assemble([form.torvik])
+        items = msgs.get(1, [])
+        ok = any(c == 405 for _, c, _, _ in items) or any(
+            c == 216 and re.search(r'"I[XY]"', t) for _, c, t, _ in items)
+        if obj is not None or not ok:
+            failures.append('%s: "%s": expected error 405 (or 216 for IX/IY),'
+                            ' got %s%s' % (
+                                form.row, form.torvik,
+                                ['%s #%d' % (k, c) for k, c, _, _ in items]
+                                or 'none',
+                                ' and an object file' if obj is not None
+                                else ''))
+    return failures
+
+
+if __name__ == '__main__':
+    try:
+        sys.exit(main())
+    except (RuntimeError, OSError, subprocess.TimeoutExpired) as e:
+        print('oracle: %s' % e)
+        sys.exit(2)
