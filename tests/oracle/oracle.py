@@ -22,8 +22,8 @@ Besides the byte comparison it checks that:
     or error 216 for the undefined symbol IX/IY where a general operand
     row such as "A,*" takes the text as an expression).
 
-Exit status: 0 when everything matches, 1 on any difference, 2 when the
-tools cannot be run at all.
+Exit status: 0 when everything matches, 1 on any difference, 2 when a
+tool fails to run properly, 77 when a binutils tool is not installed.
 """
 
 import argparse
@@ -459,7 +459,7 @@ def main():
     for tool in [tools.gas, tools.objcopy, tools.nm]:
         if shutil.which(tool) is None:
             print('oracle: cannot find %s' % tool)
-            return 2
+            return 77
 
     rows, problems = load_table(tools.table)
     failures = ['table: ' + p for p in problems]
