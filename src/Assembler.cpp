@@ -1,0 +1,77 @@
+// One assembly run: the table, the preprocessor, both passes and the
+// object file, in that order.
+#include "Assembler.h"
+
+#include "Intermediate.h"
+
+namespace torvik {
+
+CAssembler::CAssembler(CObjectFile& image, std::ostream& out)
+    : instructions_(*this), symbols_(*this), preprocessor_(*this), image_(image), out_(out) {}
+
+bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourcePath, const std::string& objectPath,
+                          bool strictWarnings) {
+  // Problems in the table are printed under the table's name, not counted.
+  fileNameOverride_ = tablePath;
+  instructions_.Load(tablePath);
+  errorCount_ = warningCount_ = 0;
+  fileNameOverride_.clear();
+  lineCounter_ = 0;
+
+  Message("Assembling \"%s\"", sourcePath);
+  IntermediateFile intermediate;
+  if (!intermediate.Create()) {
+    Error(100, kIntermediateName);
+    return false;
+  }
+  // A source that is the intermediate file itself would be emptied by the
+  // expansion; refuse it before anything is written.
+  if (IdentityOfPath(sourcePath) == intermediate.Identity()) {
+    Error(100, sourcePath);
+    return false;
+  }
+  if (!intermediate.Truncate()) {
+    Error(100, kIntermediateName);
+    return false;
+  }
+  preprocessor_.Forbid(intermediate.Identity());
+  preprocessor_.Process(sourcePath, intermediate.Writer(), true);
+  if (!intermediate.FinishWriting()) Error(100, kIntermediateName);
+  if (HasErrors()) return false;  // the intermediate file stays for inspection
+
+  std::vector<SourceLine> lines;
+  if (!ReadIntermediate(intermediate, lines)) {
+    Error(100, kIntermediateName);
+    return false;
+  }
+  CollectDeclaredExternals(lines);
+  Message("First pass...");
+  locationCounter_ = 0;
+  topLabel_.clear();
+  FirstPass(lines);
+
+  if (!HasErrors()) {
+    lineCounter_ = 0;
+    if (!ReadIntermediate(intermediate, lines)) {
+      Error(100, kIntermediateName);
+      return false;
+    }
+    Message("Second pass...");
+    locationCounter_ = 0;
+    topLabel_.clear();
+    image_.Reset();
+    SecondPass(lines);
+  }
+  intermediate.Remove();
+
+  Message("Assembly complete - " + std::to_string(errorCount_) + " error(s), " + std::to_string(warningCount_) +
+          " warning(s)");
+  if (errorCount_ != 0 || (strictWarnings && warningCount_ != 0)) return false;
+  if (!image_.Write(objectPath, symbols_)) {
+    Error(100, objectPath);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace torvik

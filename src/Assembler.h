@@ -1,0 +1,151 @@
+// The assembler: one run from table and source to object file, with its
+// diagnostics, the scanning of statements in both passes, the expression
+// evaluator and its operand probes, and the directives.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "Expression.h"
+#include "Instruction.h"
+#include "Objectfile.h"
+#include "Preprocessor.h"
+#include "Symtable.h"
+
+namespace torvik {
+
+// The value of an expression together with how it depends on where this
+// module's code is placed and on external symbols.
+struct Evaluation {
+  std::int32_t value = 0;
+  // How often the module's base address enters the value: 0 for a
+  // constant, 1 for an address that moves with the code.
+  int relocation = 0;
+  // A relocatable value was combined by an operation other than adding or
+  // subtracting, which no relocation can express.
+  bool nonlinear = false;
+  // The expression names an external symbol or a symbol bound to one.
+  bool external = false;
+};
+
+// One line of the intermediate file as the passes read it.
+struct SourceLine {
+  std::string text;
+  bool tooLong = false;  // more characters than a line may hold
+};
+
+class IntermediateFile;
+
+class CAssembler {
+ public:
+  static constexpr const char* kIntermediateName = "$asmtmp$.$$$";
+
+  CAssembler(CObjectFile& image, std::ostream& out);
+
+  // One whole run; true exactly when the object file was written.
+  bool Assemble(const std::string& tablePath, const std::string& sourcePath, const std::string& objectPath,
+                bool strictWarnings);
+
+  // Diagnostics.
+  void Error(int code, std::string_view argument);
+  void ErrorNum(int code, std::int32_t value);
+  void Warning(int code, std::string_view argument);
+  void Message(std::string_view format, std::string_view argument = {});
+  void NextLine() { ++lineCounter_; }
+  const std::string& CurrentFileName() const;
+  std::int32_t CurrentLine() const;
+  std::int32_t LocationCounter() const { return locationCounter_; }
+  bool HasErrors() const { return errorCount_ != 0; }
+  const std::string& CurrentLabel() const { return topLabel_; }
+  int ErrorCount() const { return errorCount_; }
+  int WarningCount() const { return warningCount_; }
+
+  // Expressions and probes. A probe given `recordAt` records what it finds
+  // in the object image at that address.
+  std::int32_t Evaluate(std::string_view text, std::int32_t offset = 0);
+  Evaluation EvaluateTracked(std::string_view text, std::int32_t offset = 0);
+  bool CheckRelocatable(std::string_view text, std::optional<std::int32_t> recordAt);
+  bool HasExternal(std::string_view text, std::optional<std::int32_t> recordAt);
+  bool HasBoundExternal(std::string_view text, std::optional<std::int32_t> recordAt);
+  std::optional<std::string> FirstExternalName(std::string_view text);
+  // Pass 1: whether the operand will name an external symbol in pass 2,
+  // counting names the module declares external further on.
+  bool NamesExternalForSizing(std::string_view text);
+
+  // Directives: the text after the '.'; the size in bytes or -1 to end the pass.
+  std::int64_t Directive(std::string_view text, bool firstPass, bool emit);
+
+  // Emitting into the object image, reporting overflow once.
+  void Emit(std::uint8_t byte);
+  void EmitFill(std::uint8_t byte, std::int64_t count);
+
+  // Parts of the run, exposed for tests.
+  CSymTable& Symbols() { return symbols_; }
+  CInstruction& Instructions() { return instructions_; }
+  CPreprocessor& Preprocessor() { return preprocessor_; }
+  CObjectFile& Image() { return image_; }
+  void SetLocationCounter(std::int32_t value) { locationCounter_ = value; }
+  void SetCurrentLabel(std::string_view label) { topLabel_ = label; }
+  void SetLineCounter(std::int32_t value) { lineCounter_ = value; }
+  void SetFileNameOverride(std::string_view name) { fileNameOverride_ = name; }
+
+ private:
+  // One level of evaluation: the whole text, or a group after its '('.
+  struct Level;
+  Level EvaluateLevel(std::string_view text, std::int32_t offset, bool nested);
+  bool OperandIsExternal(std::string_view identifier) const;
+  void RecordExternalRef(std::string_view name, std::int32_t address);
+  template <typename Visit>
+  static void ForEachIdentifier(std::string_view text, Visit visit);
+
+  // The passes over the intermediate file.
+  static bool ReadIntermediate(const IntermediateFile& file, std::vector<SourceLine>& lines);
+  void CollectDeclaredExternals(const std::vector<SourceLine>& lines);
+  void FirstPass(const std::vector<SourceLine>& lines);
+  void SecondPass(const std::vector<SourceLine>& lines);
+  void CheckStatementSize(std::int64_t size);
+  // Runs the statements of a line from `pos`; false when a directive ended the pass.
+  bool RunStatements(std::string_view text, std::size_t pos, bool firstPass);
+  void AdvanceLocation(std::int64_t size);
+  void DefineAssignment(std::string_view label, std::string_view expression);
+
+  // Directive bodies.
+  std::int64_t DirectiveExternal(std::string_view argument, bool firstPass);
+  std::int64_t DirectiveBytes(std::string_view argument, bool emit);
+  std::int64_t DirectiveWords(std::string_view argument, bool firstPass, bool emit);
+  std::int64_t DirectivePad(std::string_view argument, bool emit);
+  std::int64_t DirectiveBinary(std::string_view argument, bool emit);
+  std::int64_t DirectiveReserve(std::string_view argument, bool emit, int unit);
+  bool IsConstantArgument(std::string_view argument);
+  std::int32_t StringByte(std::string_view body, std::size_t& pos);
+
+  void Report(bool isError, int code, std::string_view argument);
+
+  CInstruction instructions_;
+  CSymTable symbols_;
+  CPreprocessor preprocessor_;
+  CObjectFile& image_;
+  std::ostream& out_;
+
+  std::string fileNameOverride_;
+  std::string topLabel_;
+  std::int32_t lineCounter_ = 0;
+  std::int32_t locationCounter_ = 0;
+  int errorCount_ = 0;
+  int warningCount_ = 0;
+  std::string lastErrorLine_;
+  std::string lastWarningLine_;
+
+  // Names declared external anywhere before the end directive.
+  std::unordered_set<std::string> declaredExternals_;
+  // Sizes pass 1 gave the statements, checked against what pass 2 emits.
+  std::vector<std::int64_t> statementSizes_;
+  std::size_t nextStatement_ = 0;
+};
+
+}  // namespace torvik

@@ -1,0 +1,254 @@
+// Statements that begin with '.': external declarations, data, padding,
+// reserved space, binary inclusion and the end of the source.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "Assembler.h"
+#include "Statement.h"
+
+namespace torvik {
+
+namespace {
+
+constexpr std::string_view kDirectiveNames[] = {"ext", "db",  "byte",  "dw",  "word", "pad",
+                                                "incbin", "end", "dbs", "bytes", "dws", "words"};
+
+bool IsDirectiveName(std::string_view name) {
+  for (const auto known : kDirectiveNames) {
+    if (EqualsIgnoringCase(name, known)) return true;
+  }
+  return false;
+}
+
+bool NameIs(std::string_view name, std::string_view a, std::string_view b = {}) {
+  return EqualsIgnoringCase(name, a) || (!b.empty() && EqualsIgnoringCase(name, b));
+}
+
+// Position of the double quote that closes a string whose body starts at
+// `from`; a quote after a backslash does not close it.
+std::size_t ClosingQuote(std::string_view text, std::size_t from) {
+  for (std::size_t p = from; p < text.size(); ++p) {
+    if (text[p] == '\\') {
+      ++p;
+    } else if (text[p] == '"') {
+      return p;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// A file descriptor closed when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::int64_t CAssembler::Directive(std::string_view text, bool firstPass, bool emit) {
+  const DirectiveHead head = ParseDirectiveHead(text);
+  if (!head.hasArgument) {
+    if (!IsDirectiveName(head.name)) {
+      Error(305, head.name);
+    } else if (!EqualsIgnoringCase(head.name, "end")) {
+      Error(306, "");
+    }
+    return 0;
+  }
+  const std::string_view name = head.name;
+  const std::string_view argument = head.argument;
+  if (NameIs(name, "ext")) return DirectiveExternal(argument, firstPass);
+  if (NameIs(name, "db", "byte")) return DirectiveBytes(argument, emit);
+  if (NameIs(name, "dw", "word")) return DirectiveWords(argument, firstPass, emit);
+  if (NameIs(name, "pad")) return DirectivePad(argument, emit);
+  if (NameIs(name, "incbin")) return DirectiveBinary(argument, emit);
+  if (NameIs(name, "dbs", "bytes")) return DirectiveReserve(argument, emit, 1);
+  if (NameIs(name, "dws", "words")) return DirectiveReserve(argument, emit, 2);
+  if (NameIs(name, "end")) return -1;
+  Error(305, name);
+  return 0;
+}
+
+std::int64_t CAssembler::DirectiveExternal(std::string_view argument, bool firstPass) {
+  const CollectedName collected = CollectExternalName(argument);
+  switch (collected.error) {
+    case 201: ErrorNum(201, static_cast<std::int32_t>(kMaxNameLength)); break;
+    case 204: Error(204, ""); break;
+    case 208: ErrorNum(208, static_cast<std::int8_t>(collected.badChar)); break;
+    default: break;
+  }
+  if (firstPass) symbols_.Define(collected.name, 0, true, false, false, std::nullopt);
+  return 0;
+}
+
+std::int32_t CAssembler::StringByte(std::string_view body, std::size_t& pos) {
+  const char c = body[pos++];
+  if (c != '\\') return static_cast<unsigned char>(c);
+  const char escaped = body[pos++];
+  switch (escaped) {
+    case '"': return 0x22;
+    case '\'': return 0x27;
+    case '0': return 0x00;
+    case '\\': return 0x5C;
+    default:
+      Error(307, std::string_view(&escaped, 1));
+      return static_cast<unsigned char>(escaped);
+  }
+}
+
+std::int64_t CAssembler::DirectiveBytes(std::string_view argument, bool emit) {
+  std::int64_t count = 0;
+  std::size_t pos = 0;
+  for (;;) {
+    pos = argument.find_first_not_of(' ', pos);
+    if (pos == std::string_view::npos) break;
+    std::size_t comma = 0;
+    if (argument[pos] == '"') {
+      const std::size_t close = ClosingQuote(argument, pos + 1);
+      if (close == std::string_view::npos) {
+        Error(308, "");
+        break;
+      }
+      const std::string_view body = argument.substr(pos + 1, close - pos - 1);
+      for (std::size_t p = 0; p < body.size();) {
+        const std::int32_t byte = StringByte(body, p);
+        ++count;
+        if (emit) Emit(static_cast<std::uint8_t>(byte));
+      }
+      comma = argument.find(',', close + 1);
+    } else {
+      comma = argument.find(',', pos);
+      const std::string_view item = argument.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
+      ++count;
+      const Evaluation value = EvaluateTracked(item);
+      if (HasExternal(item, std::nullopt) || HasBoundExternal(item, std::nullopt)) {
+        Error(211, "");
+      } else if (value.relocation != 0 || value.nonlinear) {
+        // One byte of an address cannot be relocated.
+        Error(217, "");
+      }
+      if (value.value > 255) Warning(301, "");
+      if (emit) Emit(static_cast<std::uint8_t>(value.value & 0xFF));
+    }
+    if (comma == std::string_view::npos) break;
+    pos = comma + 1;
+  }
+  return count;
+}
+
+std::int64_t CAssembler::DirectiveWords(std::string_view argument, bool firstPass, bool emit) {
+  std::int64_t count = 0;
+  std::size_t pos = 0;
+  while (pos < argument.size()) {
+    const std::size_t comma = argument.find(',', pos);
+    const std::string_view item = argument.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
+    std::int32_t value = 0;
+    // Words are evaluated only in pass 2, so they may name later symbols.
+    if (!firstPass) {
+      value = Evaluate(item);
+      CheckRelocatable(item, static_cast<std::int32_t>(locationCounter_ + count));
+      if (HasExternal(item, std::nullopt) || HasBoundExternal(item, std::nullopt)) Error(211, "");
+      if (value > 65535) Warning(300, "");
+    }
+    count += 2;
+    if (emit) {
+      Emit(static_cast<std::uint8_t>(value & 0xFF));
+      Emit(static_cast<std::uint8_t>((value >> 8) & 0xFF));
+    }
+    if (comma == std::string_view::npos) break;
+    pos = comma + 1;
+  }
+  return count;
+}
+
+bool CAssembler::IsConstantArgument(std::string_view argument) {
+  return !(CheckRelocatable(argument, std::nullopt) || HasExternal(argument, std::nullopt) ||
+           HasBoundExternal(argument, std::nullopt));
+}
+
+std::int64_t CAssembler::DirectivePad(std::string_view argument, bool emit) {
+  const std::int32_t target = Evaluate(argument);
+  if (!IsConstantArgument(argument)) {
+    Error(223, "");
+    return 0;
+  }
+  if (locationCounter_ > target) {
+    Error(218, "");
+    return 0;
+  }
+  const std::int64_t size = std::int64_t{target} - locationCounter_;
+  if (emit) EmitFill(0xFF, size);
+  return size;
+}
+
+std::int64_t CAssembler::DirectiveReserve(std::string_view argument, bool emit, int unit) {
+  const std::int32_t count = Evaluate(argument);
+  if (!IsConstantArgument(argument)) {
+    Error(222, "");
+    return 0;
+  }
+  if (count < 0) {
+    Error(224, "");
+    return 0;
+  }
+  const std::int64_t size = std::int64_t{count} * unit;
+  if (emit) EmitFill(0xFF, size);
+  return size;
+}
+
+std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
+  std::string name(argument);
+  if (!argument.empty() && argument.front() == '"') {
+    const std::size_t close = argument.find('"', 1);
+    if (close == std::string_view::npos) Error(308, "");
+    name = std::string(argument.substr(1, close == std::string_view::npos ? close : close - 1));
+  }
+  const Descriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  const off_t size = file.get() < 0 || ::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)
+                         ? -1
+                         : ::lseek(file.get(), 0, SEEK_END);
+  if (size < 0 || size > INT32_MAX) {
+    Error(219, name);
+    return 0;
+  }
+  if (emit && ::lseek(file.get(), 0, SEEK_SET) == 0) {
+    // Read in pieces, and only as far as the code has room.
+    std::uint8_t chunk[16 * 1024];
+    off_t remaining = size;
+    while (remaining > 0 && !image_.HasOverflowed()) {
+      const ssize_t got = ::read(file.get(), chunk, static_cast<std::size_t>(std::min<off_t>(remaining, sizeof chunk)));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        Error(219, name);
+        break;
+      }
+      for (ssize_t i = 0; i < got && !image_.HasOverflowed(); ++i) Emit(chunk[i]);
+      remaining -= got;
+    }
+  }
+  return size;
+}
+
+void CAssembler::Emit(std::uint8_t byte) {
+  if (image_.EmitByte(byte) == CObjectFile::EmitResult::Overflowed) ErrorNum(207, kMaxCodeBytes);
+}
+
+void CAssembler::EmitFill(std::uint8_t byte, std::int64_t count) {
+  for (; count > 0 && !image_.HasOverflowed(); --count) Emit(byte);
+}
+
+}  // namespace torvik

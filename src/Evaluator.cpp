@@ -1,0 +1,259 @@
+// The expression evaluator and the operand probes. Expressions are read
+// strictly left to right, without precedence; parentheses are the only
+// grouping. Besides the value, the evaluator tracks how the value depends on
+// the module's base address and on external symbols, because the object
+// format can only add one base or one external address to a 16-bit field.
+#include "Assembler.h"
+
+namespace torvik {
+
+namespace {
+
+// The second relocation probe evaluates as if the code were moved by this.
+constexpr std::int32_t kRelocationProbeOffset = 9;
+
+std::int32_t Wrapped(std::int64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
+
+bool IsArithmetic(Operation op) {
+  return op == Operation::Assign || op == Operation::Add || op == Operation::Subtract;
+}
+
+// How the base address enters a combination.
+void CombineRelocation(Operation op, Evaluation& result, const Evaluation& operand) {
+  switch (op) {
+    case Operation::Assign:
+      result.relocation = operand.relocation;
+      result.nonlinear = operand.nonlinear;
+      return;
+    case Operation::Add:
+      result.relocation += operand.relocation;
+      result.nonlinear = result.nonlinear || operand.nonlinear;
+      return;
+    case Operation::Subtract:
+      result.relocation -= operand.relocation;
+      result.nonlinear = result.nonlinear || operand.nonlinear;
+      return;
+    default:
+      if (result.relocation != 0 || operand.relocation != 0 || operand.nonlinear) result.nonlinear = true;
+      result.relocation = 0;
+  }
+}
+
+}  // namespace
+
+struct CAssembler::Level {
+  enum class End { Text, Closed, Aborted };
+  Evaluation result;
+  End end = End::Text;
+  std::size_t closeAt = 0;  // just after the closing ')', in this level's text
+};
+
+bool CAssembler::OperandIsExternal(std::string_view identifier) const {
+  return symbols_.IsExternal(identifier) || symbols_.ExternalOf(identifier).has_value();
+}
+
+CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t offset, bool nested) {
+  Level level;
+  Evaluation& result = level.result;
+  Operation pending = Operation::Assign;
+  bool externalSeen = false;
+  const auto aborted = [&level] {
+    level.result = Evaluation{};
+    level.end = Level::End::Aborted;
+    return level;
+  };
+  const auto finished = [&level, &externalSeen](Level::End end) {
+    level.result.external = externalSeen;
+    level.end = end;
+    return level;
+  };
+
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    while (pos < text.size() && text[pos] == ' ') ++pos;
+    if (pos == text.size()) {
+      Error(300, text);
+      break;
+    }
+    const ExprToken token = NextToken(text, pos);
+    const bool seenBefore = externalSeen;
+    Evaluation operand;
+    bool isOperand = true;
+    bool groupOpen = false;
+    std::size_t next = token.end;
+
+    switch (token.kind) {
+      case ExprToken::Kind::Identifier: {
+        const std::string_view name = text.substr(token.begin, token.end - token.begin);
+        if (const SymbolEntry* entry = symbols_.Resolve(name)) {
+          operand.value = entry->value;
+          if (entry->relocatable) {
+            operand.value = Wrapped(std::int64_t{operand.value} + offset);
+            operand.relocation = 1;
+          }
+        }
+        if (OperandIsExternal(name)) {
+          if (externalSeen) {
+            Error(210, "");
+            return aborted();
+          }
+          externalSeen = operand.external = true;
+        }
+        break;
+      }
+      case ExprToken::Kind::Number:
+        operand.value = token.value;
+        break;
+      case ExprToken::Kind::Location:
+        operand.value = Wrapped(std::int64_t{locationCounter_} + offset);
+        operand.relocation = 1;
+        break;
+      case ExprToken::Kind::CharConstant:
+        if (token.badEscape) Error(307, std::string_view(&token.escapeChar, token.escapeChar == '\0' ? 0 : 1));
+        if (token.unterminated) Error(304, "");
+        if (token.endsEvaluation) return finished(Level::End::Text);
+        operand.value = token.value;
+        break;
+      case ExprToken::Kind::Open: {
+        const Level group = EvaluateLevel(text.substr(pos + 1), offset, true);
+        if (group.end == Level::End::Aborted) return aborted();
+        operand = group.result;
+        if (operand.external) {
+          if (externalSeen) {
+            Error(210, "");
+            return aborted();
+          }
+          externalSeen = true;
+        }
+        groupOpen = group.end == Level::End::Text;
+        if (groupOpen) Error(303, "");
+        next = pos + 1 + group.closeAt;
+        break;
+      }
+      case ExprToken::Kind::Close:
+        if (nested) {
+          level.closeAt = token.end;
+          return finished(Level::End::Closed);
+        }
+        Error(302, "");
+        return finished(Level::End::Text);
+      case ExprToken::Kind::Operator:
+        pending = token.op;
+        isOperand = false;
+        break;
+      case ExprToken::Kind::Invalid:
+      case ExprToken::Kind::End:
+        Error(300, text);
+        isOperand = false;
+        break;
+    }
+
+    if (isOperand) {
+      bool divisionByZero = false;
+      const std::int32_t value = ApplyOperation(pending, result.value, operand.value, divisionByZero);
+      if (divisionByZero) {
+        Error(301, "");
+      } else {
+        CombineRelocation(pending, result, operand);
+        result.value = value;
+      }
+      // An external address can only be added: not combined otherwise,
+      // not subtracted, and not replaced by a following operand.
+      if ((externalSeen && !IsArithmetic(pending)) || (operand.external && pending == Operation::Subtract) ||
+          (seenBefore && pending == Operation::Assign)) {
+        Error(209, "");
+        return aborted();
+      }
+      if (groupOpen) return finished(Level::End::Text);
+    }
+    pos = next;
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  }
+  return finished(Level::End::Text);
+}
+
+Evaluation CAssembler::EvaluateTracked(std::string_view text, std::int32_t offset) {
+  return EvaluateLevel(text, offset, false).result;
+}
+
+std::int32_t CAssembler::Evaluate(std::string_view text, std::int32_t offset) {
+  return EvaluateTracked(text, offset).value;
+}
+
+template <typename Visit>
+void CAssembler::ForEachIdentifier(std::string_view text, Visit visit) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    if (text[pos] == ' ' || text[pos] == '\t') {
+      ++pos;
+      continue;
+    }
+    const ExprToken token = NextToken(text, pos);
+    if (token.kind == ExprToken::Kind::Identifier && visit(text.substr(token.begin, token.end - token.begin))) return;
+    if (token.endsEvaluation) return;
+    pos = token.end;
+  }
+}
+
+void CAssembler::RecordExternalRef(std::string_view name, std::int32_t address) {
+  if (image_.AddExternalRef(name, address) == CObjectFile::RefResult::TooManyExternals) {
+    ErrorNum(225, kMaxExternalSymbols);
+  }
+}
+
+bool CAssembler::HasExternal(std::string_view text, std::optional<std::int32_t> recordAt) {
+  bool found = false;
+  ForEachIdentifier(text, [&](std::string_view name) {
+    if (!symbols_.IsExternal(name)) return false;
+    if (recordAt) RecordExternalRef(name, *recordAt);
+    return found = true;
+  });
+  return found;
+}
+
+bool CAssembler::HasBoundExternal(std::string_view text, std::optional<std::int32_t> recordAt) {
+  bool found = false;
+  ForEachIdentifier(text, [&](std::string_view name) {
+    const auto bound = symbols_.ExternalOf(name);
+    if (!bound) return false;
+    if (recordAt) RecordExternalRef(*bound, *recordAt);
+    return found = true;
+  });
+  return found;
+}
+
+std::optional<std::string> CAssembler::FirstExternalName(std::string_view text) {
+  std::optional<std::string> first;
+  ForEachIdentifier(text, [&](std::string_view name) {
+    // A symbol bound to an external passes its binding on.
+    if (symbols_.IsExternal(name)) {
+      first = std::string(name);
+    } else if (const auto bound = symbols_.ExternalOf(name)) {
+      first = std::string(*bound);
+    }
+    return first.has_value();
+  });
+  return first;
+}
+
+bool CAssembler::NamesExternalForSizing(std::string_view text) {
+  bool found = false;
+  ForEachIdentifier(text, [&](std::string_view name) {
+    found = symbols_.IsExternal(name) ||
+            (!symbols_.Exists(name) && declaredExternals_.count(std::string(name)) != 0);
+    return found;
+  });
+  return found;
+}
+
+bool CAssembler::CheckRelocatable(std::string_view text, std::optional<std::int32_t> recordAt) {
+  const Evaluation placed = EvaluateTracked(text, 0);
+  const std::int32_t moved = Evaluate(text, kRelocationProbeOffset);
+  if (!placed.nonlinear && moved == placed.value) return false;
+  const std::uint32_t shift = static_cast<std::uint32_t>(moved) - static_cast<std::uint32_t>(placed.value);
+  if (placed.nonlinear || shift != static_cast<std::uint32_t>(kRelocationProbeOffset)) Error(214, "");
+  if (recordAt) image_.AddLocalReloc(*recordAt);
+  return true;
+}
+
+}  // namespace torvik

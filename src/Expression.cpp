@@ -1,0 +1,200 @@
+#include "Expression.h"
+
+#include <limits>
+
+namespace torvik {
+
+namespace {
+
+bool IsConversionSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+  return 99;
+}
+
+struct OperatorSpelling {
+  std::string_view text;
+  Operation op;
+};
+
+// Two-character operators are tried before one-character ones.
+constexpr OperatorSpelling kOperators[] = {
+    {"==", Operation::Equal},     {"!=", Operation::NotEqual},   {"<=", Operation::LessEqual},
+    {">=", Operation::GreaterEqual}, {"<<", Operation::ShiftLeft}, {">>", Operation::ShiftRight},
+    {"+", Operation::Add},        {"-", Operation::Subtract},    {"*", Operation::Multiply},
+    {"/", Operation::Divide},     {"&", Operation::And},         {"|", Operation::Or},
+    {"^", Operation::Xor},        {"<", Operation::Less},        {">", Operation::Greater},
+};
+
+char At(std::string_view text, std::size_t pos) { return pos < text.size() ? text[pos] : '\0'; }
+
+ExprToken CharacterConstant(std::string_view text, std::size_t pos) {
+  ExprToken token;
+  token.kind = ExprToken::Kind::CharConstant;
+  token.begin = pos;
+  std::size_t p = pos + 1;
+  const char first = At(text, p);
+  if (first == '\0') {
+    token.unterminated = token.endsEvaluation = true;
+    token.end = p;
+    return token;
+  }
+  if (first == '\\') {
+    const char selector = At(text, p + 1);
+    switch (selector) {
+      case '"': token.value = 34; break;
+      case '\'': token.value = 39; break;
+      case '0': token.value = 0; break;
+      case '\\': token.value = 92; break;
+      default:
+        token.badEscape = true;
+        token.escapeChar = selector;
+        token.value = 0;
+        if (selector == '\0') {
+          token.unterminated = token.endsEvaluation = true;
+          token.end = p + 1;
+          return token;
+        }
+    }
+    p += 2;
+  } else {
+    token.value = static_cast<std::int8_t>(first);
+    p += 1;
+  }
+  if (At(text, p) == '\'') {
+    ++p;
+  } else {
+    token.unterminated = true;
+  }
+  token.end = p;
+  return token;
+}
+
+}  // namespace
+
+std::int32_t ConvertNumber(std::string_view text, std::size_t start, int base, std::size_t& end) {
+  std::size_t p = start;
+  while (p < text.size() && IsConversionSpace(text[p])) ++p;
+  bool negative = false;
+  if (p < text.size() && (text[p] == '+' || text[p] == '-')) {
+    negative = text[p] == '-';
+    ++p;
+  }
+  if (base == 16 && At(text, p) == '0' && (At(text, p + 1) == 'x' || At(text, p + 1) == 'X') &&
+      DigitValue(At(text, p + 2)) < 16) {
+    p += 2;
+  }
+  constexpr std::uint64_t kSaturation = std::uint64_t{1} << 40;
+  std::uint64_t magnitude = 0;
+  const std::size_t digits = p;
+  while (p < text.size() && DigitValue(text[p]) < base) {
+    magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(DigitValue(text[p]));
+    if (magnitude > kSaturation) magnitude = kSaturation;
+    ++p;
+  }
+  if (p == digits) {
+    end = start;
+    return 0;
+  }
+  end = p;
+  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+  if (negative) {
+    return magnitude > kMax + 1 ? std::numeric_limits<std::int32_t>::min()
+                                : static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude));
+  }
+  return magnitude > kMax ? std::numeric_limits<std::int32_t>::max() : static_cast<std::int32_t>(magnitude);
+}
+
+ExprToken NextToken(std::string_view text, std::size_t pos) {
+  ExprToken token;
+  token.begin = pos;
+  const char c = At(text, pos);
+  if (c == '\0') {
+    token.kind = ExprToken::Kind::End;
+    token.end = pos;
+    return token;
+  }
+  if (IsIdentifierStart(c)) {
+    std::size_t p = pos + 1;
+    while (p < text.size() && IsIdentifierChar(text[p])) ++p;
+    token.kind = ExprToken::Kind::Identifier;
+    token.end = p;
+    return token;
+  }
+  if (c >= '0' && c <= '9') {
+    token.kind = ExprToken::Kind::Number;
+    token.value = ConvertNumber(text, pos, 10, token.end);
+    return token;
+  }
+  if (c == '$') {
+    const char next = At(text, pos + 1);
+    if ((next >= '0' && next <= '9') || (next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z')) {
+      token.kind = ExprToken::Kind::Number;
+      token.value = ConvertNumber(text, pos + 1, 16, token.end);
+    } else {
+      token.kind = ExprToken::Kind::Location;
+      token.end = pos + 1;
+    }
+    return token;
+  }
+  if (c == '%') {
+    token.kind = ExprToken::Kind::Number;
+    token.value = ConvertNumber(text, pos + 1, 2, token.end);
+    if (token.end == pos + 1) token.value = 0;
+    return token;
+  }
+  if (c == '\'') return CharacterConstant(text, pos);
+  if (c == '(' || c == ')') {
+    token.kind = c == '(' ? ExprToken::Kind::Open : ExprToken::Kind::Close;
+    token.end = pos + 1;
+    return token;
+  }
+  for (const auto& spelling : kOperators) {
+    if (text.substr(pos, spelling.text.size()) == spelling.text) {
+      token.kind = ExprToken::Kind::Operator;
+      token.op = spelling.op;
+      token.end = pos + spelling.text.size();
+      return token;
+    }
+  }
+  token.kind = ExprToken::Kind::Invalid;
+  token.end = pos + 1;
+  return token;
+}
+
+std::int32_t ApplyOperation(Operation op, std::int32_t result, std::int32_t operand, bool& divisionByZero) {
+  const auto r = static_cast<std::uint32_t>(result);
+  const auto o = static_cast<std::uint32_t>(operand);
+  divisionByZero = false;
+  switch (op) {
+    case Operation::Assign: return operand;
+    case Operation::Add: return static_cast<std::int32_t>(r + o);
+    case Operation::Subtract: return static_cast<std::int32_t>(r - o);
+    case Operation::Multiply: return static_cast<std::int32_t>(r * o);
+    case Operation::Divide:
+      if (operand == 0) {
+        divisionByZero = true;
+        return result;
+      }
+      // Computed in 64 bits: the one quotient without a 32-bit result wraps.
+      return static_cast<std::int32_t>(
+          static_cast<std::uint32_t>(static_cast<std::int64_t>(result) / static_cast<std::int64_t>(operand)));
+    case Operation::And: return static_cast<std::int32_t>(r & o);
+    case Operation::Or: return static_cast<std::int32_t>(r | o);
+    case Operation::Xor: return static_cast<std::int32_t>(r ^ o);
+    case Operation::ShiftLeft: return static_cast<std::int32_t>(r << (o & 31u));
+    case Operation::ShiftRight: return result >> (o & 31u);
+    case Operation::Equal: return result == operand ? 1 : 0;
+    case Operation::NotEqual: return result != operand ? 1 : 0;
+    case Operation::Less: return result < operand ? 1 : 0;
+    case Operation::Greater: return result > operand ? 1 : 0;
+    case Operation::LessEqual: return result <= operand ? 1 : 0;
+    case Operation::GreaterEqual: return result >= operand ? 1 : 0;
+  }
+  return result;
+}
+
+}  // namespace torvik

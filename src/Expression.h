@@ -1,0 +1,71 @@
+// Tokens of operand expressions. The evaluator and the operand probes read
+// expressions through this one lexer, so both see the same identifiers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace torvik {
+
+enum class Operation {
+  Assign,
+  Add,
+  Subtract,
+  Multiply,
+  Divide,
+  And,
+  Or,
+  Xor,
+  ShiftLeft,
+  ShiftRight,
+  Equal,
+  NotEqual,
+  Less,
+  Greater,
+  LessEqual,
+  GreaterEqual,
+};
+
+struct ExprToken {
+  enum class Kind {
+    Identifier,
+    Number,
+    Location,      // a lone '$'
+    CharConstant,
+    Open,
+    Close,
+    Operator,
+    Invalid,       // a character that starts no token
+    End,
+  };
+  Kind kind = Kind::End;
+  std::size_t begin = 0;
+  std::size_t end = 0;  // where scanning resumes
+  std::int32_t value = 0;
+  Operation op = Operation::Assign;
+  // Character constants only.
+  bool badEscape = false;       // backslash before an unknown character
+  char escapeChar = 0;          // that character (NUL when the text ended)
+  bool unterminated = false;    // no closing quote, or the text ended
+  bool endsEvaluation = false;  // the text ended inside the constant
+};
+
+// The token that starts at `pos`, which must not be a space.
+ExprToken NextToken(std::string_view text, std::size_t pos);
+
+// The strtol conversion as expressions use it: leading white space and one
+// sign, a 0x prefix in base 16, the longest run of digits, and values
+// clamped to the 32-bit range. With no digit, `end` is `start`.
+std::int32_t ConvertNumber(std::string_view text, std::size_t start, int base, std::size_t& end);
+
+// The operation, in 32-bit two's complement that wraps; never undefined.
+// Division by zero leaves `result` unchanged and sets `divisionByZero`.
+std::int32_t ApplyOperation(Operation op, std::int32_t result, std::int32_t operand, bool& divisionByZero);
+
+inline bool IsIdentifierStart(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '@';
+}
+inline bool IsIdentifierChar(char c) { return IsIdentifierStart(c) || (c >= '0' && c <= '9'); }
+
+}  // namespace torvik

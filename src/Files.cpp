@@ -1,0 +1,259 @@
+#include "Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace torvik {
+
+namespace {
+
+constexpr int kTextEnd = -1;
+constexpr int kTextError = -2;
+constexpr char kCtrlZ = 0x1A;
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+mode_t DefaultFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}
+
+bool WriteInPlace(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const bool closed = ::close(fd) == 0;
+  return written && closed;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOfPath(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino};
+}
+
+std::optional<FileIdentity> IdentityOfDescriptor(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino};
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+TextReader::~TextReader() { Close(); }
+
+TextReader::OpenResult TextReader::Open(const std::string& path) {
+  Close();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return OpenResult::CannotOpen;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return OpenResult::CannotOpen;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return OpenResult::IsDirectory;
+  }
+  Adopt(fd);
+  owns_ = true;
+  return OpenResult::Ok;
+}
+
+void TextReader::Adopt(int fd) {
+  Close();
+  fd_ = fd;
+  owns_ = false;
+  ended_ = failed_ = false;
+  pos_ = size_ = 0;
+}
+
+void TextReader::Close() {
+  if (fd_ >= 0 && owns_) ::close(fd_);
+  fd_ = -1;
+  owns_ = false;
+}
+
+bool TextReader::Fill() {
+  if (ended_ || failed_ || fd_ < 0) return false;
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      failed_ = true;
+      return false;
+    }
+    if (got == 0) {
+      ended_ = true;
+      return false;
+    }
+    pos_ = 0;
+    size_ = static_cast<std::size_t>(got);
+    return true;
+  }
+}
+
+int TextReader::Peek() {
+  for (;;) {
+    if (pos_ == size_ && !Fill()) return failed_ ? kTextError : kTextEnd;
+    const char c = buffer_[pos_];
+    if (c == '\r') {
+      ++pos_;
+      continue;
+    }
+    if (c == kCtrlZ) {
+      ended_ = true;
+      pos_ = size_ = 0;
+      return kTextEnd;
+    }
+    return static_cast<unsigned char>(c);
+  }
+}
+
+int TextReader::Next() {
+  const int c = Peek();
+  if (c >= 0) ++pos_;
+  return c;
+}
+
+TextReader::Status TextReader::ReadLine(std::string& line, std::size_t maxChars, bool& newline) {
+  line.clear();
+  newline = false;
+  while (line.size() < maxChars) {
+    const int c = Next();
+    if (c == kTextError) return Status::Error;
+    if (c == kTextEnd) return line.empty() ? Status::End : Status::Line;
+    if (c == '\n') {
+      newline = true;
+      return Status::Line;
+    }
+    line.push_back(static_cast<char>(c));
+  }
+  const int c = Peek();
+  if (c == kTextError) return Status::Error;
+  if (c == '\n') {
+    ++pos_;
+    newline = true;
+  }
+  return Status::Line;
+}
+
+TextReader::Status TextReader::SkipLine() {
+  for (;;) {
+    const int c = Next();
+    if (c == kTextError) return Status::Error;
+    if (c == kTextEnd || c == '\n') return Status::Line;
+  }
+}
+
+TextWriter::~TextWriter() { Flush(); }
+
+void TextWriter::Write(std::string_view text) {
+  buffer_.append(text);
+  if (buffer_.size() >= 64 * 1024) Flush();
+}
+
+bool TextWriter::Flush() {
+  if (!buffer_.empty()) {
+    if (!failed_ && (fd_ < 0 || !WriteAll(fd_, buffer_.data(), buffer_.size()))) failed_ = true;
+    buffer_.clear();
+  }
+  return !failed_;
+}
+
+bool WriteFileAtomically(const std::string& requested, const std::vector<std::uint8_t>& bytes) {
+  std::string path = requested;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    // Replace the file a link points to, not the link itself.
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) path = resolved;
+  }
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return false;
+    if (!S_ISREG(st.st_mode)) return WriteInPlace(path, bytes);
+  }
+  std::string temp = DirectoryOf(path) + "/." + BaseNameOf(path) + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  ok = ::fchmod(fd, DefaultFileMode()) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t chunk[64 * 1024];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  ::close(fd);
+  return bytes;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+std::string UpperCased(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = AsciiUpper(c);
+  return upper;
+}
+
+}  // namespace torvik

@@ -1,0 +1,107 @@
+// File access shared by the assembler and its companion tools: text files
+// read with the text-mode rules, buffered writes that notice every failure,
+// file identity, and output files that are never left half-written.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace torvik {
+
+// Identity of an open or named file (device and inode).
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOfPath(const std::string& path);
+std::optional<FileIdentity> IdentityOfDescriptor(int fd);
+bool IsDirectory(const std::string& path);
+
+// Reads a text file line by line. Every carriage return is dropped and a
+// byte 0x1A ends the file, on every platform.
+class TextReader {
+ public:
+  enum class OpenResult { Ok, CannotOpen, IsDirectory };
+  enum class Status { Line, End, Error };
+
+  TextReader() = default;
+  ~TextReader();
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  OpenResult Open(const std::string& path);
+  // Takes over an open descriptor, reading from its current position.
+  void Adopt(int fd);
+  void Close();
+  int Descriptor() const { return fd_; }
+
+  // Reads up to maxChars characters of the next line into `line`, stopping
+  // after its newline (which is not stored). A newline that directly follows
+  // maxChars characters still belongs to that line. `newline` tells whether
+  // the line ended with one. End: nothing was left to read.
+  Status ReadLine(std::string& line, std::size_t maxChars, bool& newline);
+  // Discards the rest of the current line, up to and including its newline.
+  Status SkipLine();
+
+ private:
+  // Next character after the text-mode rules, or -1 at the end, -2 on error.
+  int Next();
+  int Peek();
+  bool Fill();
+
+  int fd_ = -1;
+  bool owns_ = false;
+  bool ended_ = false;
+  bool failed_ = false;
+  std::vector<char> buffer_ = std::vector<char>(64 * 1024);
+  std::size_t pos_ = 0;
+  std::size_t size_ = 0;
+};
+
+// Buffered writes to a descriptor; remembers the first failure.
+class TextWriter {
+ public:
+  TextWriter() = default;
+  ~TextWriter();
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+
+  void Attach(int fd) { fd_ = fd; failed_ = false; buffer_.clear(); }
+  void Write(std::string_view text);
+  // Writes out what is buffered; false when any write so far failed.
+  bool Flush();
+  bool Failed() const { return failed_; }
+
+ private:
+  int fd_ = -1;
+  bool failed_ = false;
+  std::string buffer_;
+};
+
+// Writes `bytes` to `path` so that the file is either the complete new
+// content or left as it was: the bytes go to a temporary file beside the
+// target, which is renamed over it only when everything was written and
+// closed. A target that exists and is not a regular file (a device) is
+// written in place. False on any failure, with nothing left behind.
+bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Reads a whole file byte for byte; nullopt when it cannot be opened or read
+// or is a directory.
+std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path);
+
+// ASCII-only helpers: bytes 128 to 255 are neither letters nor digits.
+inline bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+std::string UpperCased(std::string_view text);
+
+}  // namespace torvik

@@ -1,0 +1,76 @@
+// The instruction table: rows loaded from a text file, the matching of
+// statements against their operand patterns, and the encoding of a match.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "Limits.h"
+
+namespace torvik {
+
+class CAssembler;
+
+struct InstructionEntry {
+  std::string mnemonic;
+  std::string pattern;  // empty for an instruction without operands
+  std::array<std::uint8_t, kMaxOpcodeBytes> opcode{};  // in column order; emitted in reverse
+  std::int32_t length = 0;
+  std::int32_t opcodeCount = 0;
+  std::int32_t spareValue = 0;
+
+  int OperandBytes() const { return length - opcodeCount; }
+  bool IsBitRow() const { return pattern.find('!') != std::string::npos; }
+  bool IsRelativeRow() const { return pattern.find('@') != std::string::npos; }
+  // The byte emitted first, if the row has one.
+  std::optional<std::uint8_t> FirstEmittedByte() const;
+};
+
+// A statement that fits a row, with the operand text that row captured.
+struct InstructionMatch {
+  int row = -1;
+  std::string operand;
+};
+
+class CInstruction {
+ public:
+  explicit CInstruction(CAssembler& owner) : owner_(owner) {}
+
+  void Load(const std::string& path);
+
+  // First row that fits the statement; reports 404 or 405 when none does.
+  std::optional<InstructionMatch> Match(std::string_view statement);
+  // Pass 1: the bytes the statement will occupy, the extra byte of an
+  // external operand included (see CAssembler::NamesExternalForSizing).
+  int Size(std::string_view statement);
+  // Pass 2: emits the statement and returns the bytes it occupies.
+  int Encode(std::string_view statement);
+
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  const InstructionEntry& Row(int index) const { return rows_[static_cast<std::size_t>(index)]; }
+
+  // Parses one table line (comment already cut) into a row; exposed for
+  // tests. Returns the error code to report (0 when the row is sound), the
+  // argument number in `argument`.
+  static int ParseRow(std::string_view line, InstructionEntry& row, int& argument);
+
+ private:
+  void AddRow(InstructionEntry row);
+  // Whether the pattern's walk over the operand from `start` fits; fills
+  // `operand` with what the row's wildcards captured.
+  static bool Fits(std::string_view pattern, std::string_view statement, std::size_t start, std::string& operand);
+  void EmitOpcode(const InstructionEntry& row, std::string_view operand);
+  int EmitOperand(const InstructionEntry& row, std::string_view operand, std::int32_t start);
+
+  CAssembler& owner_;
+  std::vector<InstructionEntry> rows_;
+  // Rows by upper-cased mnemonic, in table order.
+  std::unordered_map<std::string, std::vector<int>> byMnemonic_;
+};
+
+}  // namespace torvik

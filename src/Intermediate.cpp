@@ -1,0 +1,79 @@
+#include "Intermediate.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace torvik {
+
+namespace {
+
+// Another run may delete or replace the file between our open and our lock;
+// then the lock is on a file nobody else will use, and we start over.
+constexpr int kLockAttempts = 1000;
+
+bool LockExclusively(int fd) {
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+IntermediateFile::~IntermediateFile() { Release(); }
+
+bool IntermediateFile::Create() {
+  Release();
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    const int fd = ::open(kName, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    if (!LockExclusively(fd)) {
+      ::close(fd);
+      return false;
+    }
+    const auto locked = IdentityOfDescriptor(fd);
+    if (locked && locked == IdentityOfPath(kName)) {
+      fd_ = fd;
+      writer_.Attach(fd_);
+      return true;
+    }
+    ::close(fd);
+  }
+  return false;
+}
+
+std::optional<FileIdentity> IntermediateFile::Identity() const {
+  if (fd_ < 0) return std::nullopt;
+  return IdentityOfDescriptor(fd_);
+}
+
+bool IntermediateFile::Truncate() {
+  return fd_ >= 0 && ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
+}
+
+bool IntermediateFile::OpenForReading(TextReader& reader) const {
+  if (reader.Open(kName) != TextReader::OpenResult::Ok) return false;
+  if (IdentityOfDescriptor(reader.Descriptor()) != Identity()) {
+    reader.Close();
+    return false;
+  }
+  return true;
+}
+
+void IntermediateFile::Remove() {
+  if (fd_ >= 0 && IdentityOfPath(kName) == Identity()) ::unlink(kName);
+  Release();
+}
+
+void IntermediateFile::Release() {
+  if (fd_ < 0) return;
+  writer_.Flush();
+  writer_.Attach(-1);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace torvik

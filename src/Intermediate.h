@@ -1,0 +1,44 @@
+// The intermediate file "$asmtmp$.$$$" in the current directory. A run
+// holds an exclusive lock on it for its whole life, so that runs started in
+// one directory at once take turns instead of overwriting each other's lines.
+#pragma once
+
+#include <optional>
+
+#include "Files.h"
+
+namespace torvik {
+
+class IntermediateFile {
+ public:
+  static constexpr const char* kName = "$asmtmp$.$$$";
+
+  IntermediateFile() = default;
+  // Releases the lock and leaves the file where it is.
+  ~IntermediateFile();
+  IntermediateFile(const IntermediateFile&) = delete;
+  IntermediateFile& operator=(const IntermediateFile&) = delete;
+
+  // Opens or creates the file and takes the lock, waiting for any other run
+  // that holds it. Does not change the file's content.
+  bool Create();
+  std::optional<FileIdentity> Identity() const;
+  // Empties the file for writing.
+  bool Truncate();
+  TextWriter& Writer() { return writer_; }
+  // Writes out what is buffered; false when any write failed.
+  bool FinishWriting() { return writer_.Flush(); }
+  // Opens the file by its name for reading; fails when the name no longer
+  // names the locked file.
+  bool OpenForReading(TextReader& reader) const;
+  // Deletes the file and releases the lock.
+  void Remove();
+
+ private:
+  void Release();
+
+  int fd_ = -1;
+  TextWriter writer_;
+};
+
+}  // namespace torvik

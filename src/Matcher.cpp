@@ -1,0 +1,74 @@
+// Finding the table row that fits a statement. Purely textual: the
+// mnemonic is compared without regard to case, the operand character by
+// character against the row's pattern, where a wildcard takes up an
+// expression.
+#include <algorithm>
+
+#include "Assembler.h"
+#include "Instruction.h"
+
+namespace torvik {
+
+namespace {
+
+bool IsWildcard(char c) { return c == '*' || c == '!' || c == '@'; }
+
+std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
+  while (pos < text.size() && text[pos] == ' ') ++pos;
+  return pos;
+}
+
+}  // namespace
+
+bool CInstruction::Fits(std::string_view pattern, std::string_view statement, std::size_t start,
+                        std::string& operand) {
+  std::size_t j = start;
+  std::size_t l = 0;
+  while (l < pattern.size()) {
+    const char c = pattern[l];
+    if (IsWildcard(c)) {
+      if (l + 1 == pattern.size()) {
+        // A wildcard that ends the pattern takes the rest of the statement.
+        operand.assign(statement.substr(j));
+        return true;
+      }
+      // Capture up to the first occurrence of the pattern's next character,
+      // which is then compared like any other.
+      const std::size_t stop = std::min(statement.find(pattern[l + 1], j), statement.size());
+      operand.assign(statement.substr(j, stop - j));
+      j = stop;
+      ++l;
+      continue;
+    }
+    if (j >= statement.size() || AsciiUpper(statement[j]) != c) return false;
+    ++j;
+    ++l;
+  }
+  return SkipBlanks(statement, j) == statement.size();
+}
+
+std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) {
+  std::size_t p = SkipBlanks(statement, 0);
+  if (p == statement.size()) return std::nullopt;
+  const std::size_t mnemonicEnd = std::min(statement.find(' ', p), statement.size());
+  const std::string_view mnemonic = statement.substr(p, mnemonicEnd - p);
+  p = SkipBlanks(statement, mnemonicEnd);
+
+  const auto rows = byMnemonic_.find(UpperCased(mnemonic));
+  if (rows == byMnemonic_.end()) {
+    owner_.Error(404, mnemonic);
+    return std::nullopt;
+  }
+  InstructionMatch match;
+  for (const int row : rows->second) {
+    match.operand.clear();
+    if (Fits(Row(row).pattern, statement, p, match.operand)) {
+      match.row = row;
+      return match;
+    }
+  }
+  owner_.Error(405, mnemonic);
+  return std::nullopt;
+}
+
+}  // namespace torvik

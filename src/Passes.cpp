@@ -1,0 +1,162 @@
+// The two passes over the intermediate file. Pass 1 defines labels and
+// assignments and sizes every statement; pass 2 emits the same statements.
+// Both move the location counter by the same amounts, so labels hold the
+// addresses at which pass 2 emits.
+#include <limits>
+
+#include "Assembler.h"
+#include "Intermediate.h"
+#include "Statement.h"
+
+namespace torvik {
+
+bool CAssembler::ReadIntermediate(const IntermediateFile& file, std::vector<SourceLine>& lines) {
+  lines.clear();
+  TextReader in;
+  if (!file.OpenForReading(in)) return false;
+  std::string text;
+  bool newline = false;
+  for (;;) {
+    const auto status = in.ReadLine(text, kLineReadLimit, newline);
+    if (status == TextReader::Status::End) return true;
+    if (status == TextReader::Status::Error) return false;
+    SourceLine line{text, text.size() >= kLineReadLimit};
+    if (line.tooLong) line.text.clear();
+    if (line.tooLong && !newline && in.SkipLine() == TextReader::Status::Error) return false;
+    lines.push_back(std::move(line));
+  }
+}
+
+// Names that `.ext` declares anywhere before the end directive. An operand
+// that names one takes an extra byte already in pass 1, also when the
+// declaration comes after the use.
+void CAssembler::CollectDeclaredExternals(const std::vector<SourceLine>& lines) {
+  declaredExternals_.clear();
+  for (const SourceLine& raw : lines) {
+    if (raw.tooLong) continue;
+    const std::string line = PrepareLine(raw.text);
+    std::size_t pos = 0;
+    if (HasLabelField(line)) {
+      pos = LabelFieldEnd(line);
+      if (line.find('=', pos) != std::string::npos) continue;
+      bool isPublic = false;
+      pos = SkipColons(line, pos, isPublic);
+    }
+    const bool goesOn = ForEachStatement(line, pos, [this](std::string_view statement) {
+      if (statement.empty() || statement.front() != '.') return true;
+      const DirectiveHead head = ParseDirectiveHead(statement.substr(1));
+      if (!head.hasArgument) return true;
+      if (EqualsIgnoringCase(head.name, "ext")) declaredExternals_.insert(CollectExternalName(head.argument).name);
+      return !EqualsIgnoringCase(head.name, "end");
+    });
+    if (!goesOn) return;
+  }
+}
+
+void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
+  statementSizes_.clear();
+  for (const SourceLine& raw : lines) {
+    ++lineCounter_;
+    if (raw.tooLong) {
+      ErrorNum(200, static_cast<std::int32_t>(kLineReadLimit));
+      continue;
+    }
+    const std::string line = PrepareLine(raw.text);
+    std::size_t pos = 0;
+    if (HasLabelField(line)) {
+      std::string label;
+      for (; pos < line.size() && !EndsLabelField(line[pos]); ++pos) {
+        const char c = line[pos];
+        if (label.size() == kMaxNameLength) {
+          ErrorNum(201, static_cast<std::int32_t>(kMaxNameLength));
+          break;
+        }
+        if (pos == 0 && IsAsciiDigit(c)) {
+          Error(204, "");
+          break;
+        }
+        if (!IsLabelChar(c)) {
+          ErrorNum(203, static_cast<std::int8_t>(c));
+          break;
+        }
+        label.push_back(c);
+      }
+      if (label.empty()) {
+        Error(202, "");
+        return;
+      }
+      bool isPublic = false;
+      pos = SkipColons(line, pos, isPublic);
+      const std::size_t equals = line.find('=', pos);
+      if (equals != std::string::npos) {
+        DefineAssignment(label, std::string_view(line).substr(equals + 1));
+        continue;
+      }
+      symbols_.Define(label, locationCounter_, false, true, isPublic, std::nullopt);
+      if (label.front() != '@') topLabel_ = label;
+    }
+    if (!RunStatements(line, pos, true)) return;
+  }
+  ++lineCounter_;  // the read that finds the end of the file
+}
+
+void CAssembler::SecondPass(const std::vector<SourceLine>& lines) {
+  nextStatement_ = 0;
+  for (const SourceLine& raw : lines) {
+    ++lineCounter_;
+    if (raw.tooLong) continue;
+    const std::string line = PrepareLine(raw.text);
+    std::size_t pos = 0;
+    if (HasLabelField(line)) {
+      pos = LabelFieldEnd(line);
+      if (line.find('=', pos) != std::string::npos) continue;
+      if (line.front() != '@') topLabel_ = line.substr(0, std::min(pos, kMaxNameLength));
+      bool isPublic = false;
+      pos = SkipColons(line, pos, isPublic);
+    }
+    if (!RunStatements(line, pos, false)) return;
+  }
+  ++lineCounter_;
+}
+
+void CAssembler::DefineAssignment(std::string_view label, std::string_view expression) {
+  const std::int32_t value = Evaluate(expression);
+  const auto external = FirstExternalName(expression);
+  const bool relocatable = CheckRelocatable(expression, std::nullopt);
+  symbols_.Define(label, value, false, relocatable, false,
+                  external ? std::optional<std::string_view>(*external) : std::nullopt);
+}
+
+bool CAssembler::RunStatements(std::string_view text, std::size_t pos, bool firstPass) {
+  return ForEachStatement(text, pos, [&](std::string_view statement) {
+    if (statement.empty()) return true;
+    std::int64_t size = 0;
+    if (statement.front() == '.') {
+      size = Directive(statement.substr(1), firstPass, !firstPass);
+      if (size < 0) return false;
+    } else {
+      size = firstPass ? instructions_.Size(statement) : instructions_.Encode(statement);
+    }
+    if (firstPass) {
+      statementSizes_.push_back(size);
+    } else {
+      CheckStatementSize(size);
+    }
+    AdvanceLocation(size);
+    return true;
+  });
+}
+
+// Pass 2 must emit exactly what pass 1 sized, or every later address would
+// be wrong without a word said.
+void CAssembler::CheckStatementSize(std::int64_t size) {
+  if (nextStatement_ >= statementSizes_.size() || statementSizes_[nextStatement_] != size) Error(409, "");
+  ++nextStatement_;
+}
+
+void CAssembler::AdvanceLocation(std::int64_t size) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+  locationCounter_ = static_cast<std::int32_t>(std::min(kMax, std::int64_t{locationCounter_} + size));
+}
+
+}  // namespace torvik

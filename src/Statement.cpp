@@ -1,0 +1,68 @@
+#include "Statement.h"
+
+#include "Files.h"
+#include "Limits.h"
+
+namespace torvik {
+
+std::string PrepareLine(std::string_view raw) {
+  std::string line(raw.substr(0, raw.find(';')));
+  for (char& c : line) {
+    if (c == '\t') c = ' ';
+  }
+  return line;
+}
+
+std::size_t LabelFieldEnd(std::string_view line) {
+  std::size_t end = 0;
+  while (end < line.size() && !EndsLabelField(line[end])) ++end;
+  return end;
+}
+
+std::size_t SkipColons(std::string_view line, std::size_t pos, bool& isPublic) {
+  isPublic = false;
+  if (pos < line.size() && line[pos] == ':') {
+    ++pos;
+    if (pos < line.size() && line[pos] == ':') {
+      ++pos;
+      isPublic = true;
+    }
+  }
+  return pos;
+}
+
+DirectiveHead ParseDirectiveHead(std::string_view text) {
+  DirectiveHead head;
+  std::size_t length = 0;
+  while (length < text.size() && IsAsciiLetter(text[length])) ++length;
+  head.name = text.substr(0, length);
+  head.hasArgument = text.find_first_not_of(' ', length) != std::string_view::npos;
+  if (head.hasArgument) head.argument = text.substr(length + 1);
+  return head;
+}
+
+CollectedName CollectExternalName(std::string_view argument) {
+  CollectedName collected;
+  std::size_t pos = argument.find_first_not_of(' ');
+  if (pos == std::string_view::npos) return collected;
+  for (; pos < argument.size() && argument[pos] != ' '; ++pos) {
+    const char c = argument[pos];
+    if (collected.name.size() == kMaxNameLength) {
+      collected.error = 201;
+      break;
+    }
+    if (collected.name.empty() && IsAsciiDigit(c)) {
+      collected.error = 204;
+      break;
+    }
+    if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '_') {
+      collected.error = 208;
+      collected.badChar = c;
+      break;
+    }
+    collected.name.push_back(c);
+  }
+  return collected;
+}
+
+}  // namespace torvik

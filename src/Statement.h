@@ -1,0 +1,62 @@
+// The syntax of source lines as both passes read them: comments, the label
+// field, statements split at backslashes, and the head of a directive.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace torvik {
+
+// Cuts the comment (from the first ';') and turns tabs into spaces.
+std::string PrepareLine(std::string_view raw);
+
+// A label field starts in the first column with anything but a space or '.'.
+inline bool HasLabelField(std::string_view line) { return !line.empty() && line[0] != ' ' && line[0] != '.'; }
+inline bool EndsLabelField(char c) { return c == ':' || c == '=' || c == ' '; }
+std::size_t LabelFieldEnd(std::string_view line);
+inline bool IsLabelChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '@';
+}
+
+// Skips one colon at `pos`, and a second one, which makes the label public.
+std::size_t SkipColons(std::string_view line, std::size_t pos, bool& isPublic);
+
+// Calls `visit` with every statement of the line from `pos`, split at each
+// backslash and without leading spaces; stops when `visit` returns false,
+// and then returns false itself.
+template <typename Visit>
+bool ForEachStatement(std::string_view line, std::size_t pos, Visit visit) {
+  while (pos < line.size()) {
+    const std::size_t backslash = line.find('\\', pos);
+    std::string_view statement = line.substr(pos, backslash == std::string_view::npos ? std::string_view::npos
+                                                                                    : backslash - pos);
+    const std::size_t first = statement.find_first_not_of(' ');
+    statement = first == std::string_view::npos ? std::string_view{} : statement.substr(first);
+    if (!visit(statement)) return false;
+    if (backslash == std::string_view::npos) break;
+    pos = backslash + 1;
+  }
+  return true;
+}
+
+// A directive's name (the letters after the '.') and its argument: the text
+// after the one character that follows the name, when anything but blanks
+// follows it.
+struct DirectiveHead {
+  std::string_view name;
+  bool hasArgument = false;
+  std::string_view argument;
+};
+DirectiveHead ParseDirectiveHead(std::string_view text);
+
+// The symbol name an external declaration collects, and the first problem
+// that stopped collecting (0 when none).
+struct CollectedName {
+  std::string name;
+  int error = 0;
+  char badChar = 0;
+};
+CollectedName CollectExternalName(std::string_view argument);
+
+}  // namespace torvik

@@ -1,0 +1,147 @@
+#include "Symtable.h"
+
+#include "Assembler.h"
+
+namespace torvik {
+
+namespace {
+
+// Twice the capacity, a power of two, so probe runs stay short.
+constexpr std::size_t kIndexSlots = 2 * static_cast<std::size_t>(kMaxSymbols);
+static_assert((kIndexSlots & (kIndexSlots - 1)) == 0);
+
+}  // namespace
+
+CSymTable::CSymTable(CAssembler& owner) : owner_(owner), index_(kIndexSlots, -1) {
+  entries_.reserve(kMaxSymbols);
+}
+
+std::uint32_t CSymTable::Hash(std::string_view name) {
+  std::uint32_t hash = 2166136261u;
+  for (const char c : name) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+std::size_t CSymTable::SlotOf(std::string_view name) const {
+  std::size_t slot = Hash(name) & (kIndexSlots - 1);
+  while (index_[slot] >= 0 && entries_[static_cast<std::size_t>(index_[slot])].name != name) {
+    slot = (slot + 1) & (kIndexSlots - 1);
+  }
+  return slot;
+}
+
+int CSymTable::IndexOf(std::string_view name) const {
+  if (name.size() > kMaxNameLength) return -1;
+  return index_[SlotOf(name)];
+}
+
+std::optional<std::string> CSymTable::Expand(std::string_view name) {
+  if (name.empty() || name.front() != '@') return std::string(name);
+  const std::string& top = owner_.CurrentLabel();
+  if (name.size() + top.size() + 1 > kMaxNameLength) {
+    owner_.Error(220, "");
+    return std::nullopt;
+  }
+  if (top.empty()) {
+    owner_.Error(221, "");
+    return std::nullopt;
+  }
+  std::string expanded = "@";
+  expanded.append(top).append(name);
+  return expanded;
+}
+
+void CSymTable::Define(std::string_view name, std::int32_t value, bool external, bool relocatable, bool isPublic,
+                       std::optional<std::string_view> binding) {
+  const bool local = !name.empty() && name.front() == '@';
+  auto stored = Expand(name);
+  if (!stored) return;
+  if (local) isPublic = false;
+  if (stored->size() > kMaxNameLength) stored->resize(kMaxNameLength);
+
+  if (value > 65535) owner_.Warning(201, "");
+  const std::int32_t reduced = value % 65536;
+
+  const int existing = IndexOf(*stored);
+  if (existing >= 0) {
+    if (Entry(existing).value == reduced) {
+      owner_.Warning(200, name);
+    } else {
+      owner_.Error(205, name);
+    }
+    return;
+  }
+  if (Count() == kMaxSymbols) {
+    owner_.ErrorNum(206, kMaxSymbols);
+    return;
+  }
+
+  SymbolEntry entry;
+  entry.name = std::move(*stored);
+  entry.value = reduced;
+  entry.line = owner_.CurrentLine();
+  entry.external = external;
+  entry.relocatable = relocatable;
+  entry.isPublic = isPublic;
+  entry.boundExternal = binding ? IndexOf(*binding) : -1;
+  index_[SlotOf(entry.name)] = Count();
+  entries_.push_back(std::move(entry));
+}
+
+const SymbolEntry* CSymTable::Resolve(std::string_view name) {
+  const auto stored = Expand(name);
+  if (!stored) return nullptr;
+  const int index = IndexOf(*stored);
+  if (index < 0) {
+    owner_.Error(216, *stored);
+    return nullptr;
+  }
+  return &Entry(index);
+}
+
+std::int32_t CSymTable::Value(std::string_view name) {
+  const SymbolEntry* entry = Resolve(name);
+  return entry ? entry->value : 0;
+}
+
+bool CSymTable::IsRelocatable(std::string_view name) {
+  const auto stored = Expand(name);
+  if (!stored) return false;
+  const int index = IndexOf(*stored);
+  return index >= 0 && Entry(index).relocatable;
+}
+
+bool CSymTable::IsExternal(std::string_view name) const {
+  const int index = IndexOf(name);
+  return index >= 0 && Entry(index).external;
+}
+
+std::optional<std::string_view> CSymTable::ExternalOf(std::string_view name) const {
+  const int index = IndexOf(name);
+  if (index < 0 || Entry(index).boundExternal < 0) return std::nullopt;
+  return Entry(Entry(index).boundExternal).name;
+}
+
+int CSymTable::CountPublic() {
+  int count = 0;
+  for (const auto& entry : entries_) count += entry.isPublic ? 1 : 0;
+  publicCursor_ = 0;
+  return count;
+}
+
+bool CSymTable::NextPublic(std::string& name, std::int32_t& value) {
+  while (publicCursor_ < Count()) {
+    const SymbolEntry& entry = Entry(publicCursor_++);
+    if (entry.isPublic) {
+      name = entry.name;
+      value = entry.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace torvik

@@ -1,0 +1,69 @@
+// The symbol table: labels, assignments and external symbols of one module.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Limits.h"
+
+namespace torvik {
+
+class CAssembler;
+
+struct SymbolEntry {
+  std::string name;  // a local label in its expanded form
+  std::int32_t value = 0;  // reduced to the range -65535..65535
+  std::int32_t line = 0;
+  bool external = false;
+  bool relocatable = false;
+  bool isPublic = false;
+  std::int32_t boundExternal = -1;  // index of the external it is relative to
+};
+
+// Records are appended in definition order and never change afterwards.
+// Lookups go through a hash index built alongside the records, so a lookup
+// costs the same whatever the number of symbols.
+class CSymTable {
+ public:
+  explicit CSymTable(CAssembler& owner);
+
+  void Define(std::string_view name, std::int32_t value, bool external, bool relocatable, bool isPublic,
+              std::optional<std::string_view> binding);
+
+  // Value and IsRelocatable expand local names; the others take the name
+  // exactly as given.
+  std::int32_t Value(std::string_view name);
+  bool IsRelocatable(std::string_view name);
+  bool Exists(std::string_view name) const { return IndexOf(name) >= 0; }
+  bool IsExternal(std::string_view name) const;
+  // Name of the external symbol that `name` is bound to, if any.
+  std::optional<std::string_view> ExternalOf(std::string_view name) const;
+  int IndexOf(std::string_view name) const;
+
+  int CountPublic();
+  bool NextPublic(std::string& name, std::int32_t& value);
+
+  // One lookup for the evaluator: the record a (possibly local) name
+  // denotes, reporting as Value does when it cannot be found.
+  const SymbolEntry* Resolve(std::string_view name);
+
+  int Count() const { return static_cast<int>(entries_.size()); }
+  const SymbolEntry& Entry(int index) const { return entries_[static_cast<std::size_t>(index)]; }
+
+ private:
+  // The stored form of a name; nullopt (after reporting) when a local name
+  // cannot be expanded.
+  std::optional<std::string> Expand(std::string_view name);
+  static std::uint32_t Hash(std::string_view name);
+  std::size_t SlotOf(std::string_view name) const;
+
+  CAssembler& owner_;
+  std::vector<SymbolEntry> entries_;
+  std::vector<std::int32_t> index_;  // open addressing; -1 marks a free slot
+  int publicCursor_ = 0;
+};
+
+}  // namespace torvik

@@ -1,0 +1,151 @@
+#include "Process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace torvik::test {
+
+namespace {
+
+void DrainInto(int fd, std::string& out, bool& open) {
+  char buffer[65536];
+  const ssize_t got = ::read(fd, buffer, sizeof buffer);
+  if (got > 0) {
+    out.append(buffer, static_cast<std::size_t>(got));
+  } else if (got == 0 || errno != EINTR) {
+    open = false;
+  }
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& directory, int timeoutSeconds) {
+  int outPipe[2];
+  int errPipe[2];
+  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    ::dup2(outPipe[1], 1);
+    ::dup2(errPipe[1], 2);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    if (::chdir(directory.c_str()) != 0) ::_exit(126);
+    ::alarm(static_cast<unsigned>(timeoutSeconds));
+    std::vector<char*> argv;
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  ProcessResult result;
+  bool outOpen = true;
+  bool errOpen = true;
+  while (outOpen || errOpen) {
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) DrainInto(outPipe[0], result.out, outOpen);
+    if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) DrainInto(errPipe[0], result.err, errOpen);
+  }
+  ::close(outPipe[0]);
+  ::close(errPipe[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/torvik-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Restore permissions a test may have taken away, so removal succeeds.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+    if (entry.is_directory(ignored)) ::chmod(entry.path().c_str(), 0755);
+  }
+  ::chmod(path_.c_str(), 0755);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string ToHex(const std::string& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string hex;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (i != 0) hex += (i % 16 == 0) ? '\n' : ' ';
+    hex += digits[byte >> 4];
+    hex += digits[byte & 15];
+  }
+  return hex;
+}
+
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  std::istringstream lines(hex);
+  std::string line;
+  while (std::getline(lines, line)) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    std::string word;
+    while (words >> word) {
+      if (word.size() % 2 != 0) throw std::runtime_error("odd hex digits in \"" + word + "\"");
+      for (std::size_t i = 0; i < word.size(); i += 2) {
+        bytes.push_back(static_cast<char>(std::stoi(word.substr(i, 2), nullptr, 16)));
+      }
+    }
+  }
+  return bytes;
+}
+
+std::string TorvikBinary() { return TORVIK_BINARY; }
+std::string DefaultTable() { return ReadFile(TORVIK_DEFAULT_TABLE); }
+std::string SourceDir() { return TORVIK_SOURCE_DIR; }
+
+std::string InstallTorvik(const TempDir& dir, const std::string& tableText) {
+  const std::string bin = dir / "bin";
+  ::mkdir(bin.c_str(), 0755);
+  if (::symlink(TorvikBinary().c_str(), (bin + "/Torvik").c_str()) != 0) {
+    throw std::runtime_error("cannot link the binary");
+  }
+  WriteFile(bin + "/tkinstr.tab", tableText);
+  return "bin/Torvik";
+}
+
+}  // namespace torvik::test

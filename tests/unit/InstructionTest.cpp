@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include "Harness.h"
+
+namespace torvik::test {
+namespace {
+
+struct RowCase {
+  const char* line;
+  int code;          // 0: loads
+  const char* opcode;  // the stored opcode bytes, in column order
+  int length;
+  const char* pattern;
+};
+
+class ParseRow : public ::testing::TestWithParam<RowCase> {};
+
+TEST_P(ParseRow, ReadsFiveFieldsAndChecksTheRow) {
+  InstructionEntry row;
+  int argument = 0;
+  const int code = CInstruction::ParseRow(GetParam().line, row, argument);
+  EXPECT_EQ(code, GetParam().code) << GetParam().line;
+  if (code != 0) return;
+  std::string opcode;
+  for (int i = 0; i < row.opcodeCount; ++i) opcode += ToHex(std::string(1, static_cast<char>(row.opcode[static_cast<std::size_t>(i)]))) + " ";
+  EXPECT_EQ(opcode, GetParam().opcode);
+  EXPECT_EQ(row.length, GetParam().length);
+  EXPECT_EQ(row.pattern, GetParam().pattern);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ParseRow,
+    ::testing::Values(RowCase{"LD A,B 78 1 0", 0, "78 ", 1, "A,B"},
+                      RowCase{"BIT\t!,A 47CB 2 0", 0, "47 CB ", 2, "!,A"},
+                      RowCase{"NOP \"\" 00 1 0", 0, "00 ", 1, ""},
+                      RowCase{"NOP \"junk 00 1 0", 0, "00 ", 1, ""},
+                      RowCase{"X Y ZZ 1 0", 0, "", 1, "Y"},
+                      RowCase{"X Y 12ZZ 1 0", 0, "12 ", 1, "Y"},
+                      RowCase{"X Y ABC 2 0", 0, "AB 0C ", 2, "Y"},
+                      RowCase{"X Y 00 0x3 0", 0, "00 ", 3, "Y"},
+                      RowCase{"X Y 0001020304050607 010 0", 0, "00 01 02 03 04 05 06 07 ", 8, "Y"},
+                      RowCase{"X Y 00 1 0 more fields", 0, "00 ", 1, "Y"},
+                      RowCase{"X Y 0102030405060708090A 8 0", 0, "01 02 03 04 05 06 07 08 ", 8, "Y"},
+                      RowCase{"X Y 00 0 0", 402, "", 0, ""}, RowCase{"X Y 00 9 0", 402, "", 0, ""},
+                      RowCase{"X Y 00 011 0", 402, "", 0, ""}, RowCase{"   \t ", 401, "", 0, ""},
+                      RowCase{"X Y 00 1", 401, "", 0, ""}, RowCase{"X Y 00 one 0", 401, "", 0, ""},
+                      RowCase{"X Y 0102 1 0", 408, "", 0, ""},   // shorter than its opcode
+                      RowCase{"X * 01 4 0", 408, "", 0, ""},     // three operand bytes
+                      RowCase{"JR @ 18 3 0", 408, "", 0, ""}));  // two displacement bytes
+
+class Loader : public ::testing::Test {
+ protected:
+  std::string Load(const std::string& table) {
+    rig_.LoadTable(table);
+    return rig_.lastLoadOutput;
+  }
+  Rig rig_;
+};
+
+TEST_F(Loader, ReportsFaultsUnderTheTableNameAndLine) {
+  const std::string out = Load(
+      "; a comment\n"
+      "\n"
+      "LD A,B 78 1 0\n"
+      "   \n"
+      "X Y 00 9 0 ; too long\n"
+      "LD A,C 79 1 ; lost its fifth field\n"
+      "LD A,D 7A 1 0");
+  EXPECT_EQ(out, "Loading instruction table \"" + rig_.tablePath + "\"\n"
+                 "Error #401 in " + rig_.tablePath + ", line 4: Error parsing instruction table file\n"
+                 "Error #402 in " + rig_.tablePath + ", line 5: Opcode size must be between 1 and 8 bytes\n"
+                 "Error #401 in " + rig_.tablePath + ", line 6: Error parsing instruction table file\n");
+  ASSERT_EQ(rig_.assembler.Instructions().RowCount(), 2);
+  EXPECT_EQ(rig_.assembler.Instructions().Row(1).mnemonic, "LD");
+  EXPECT_EQ(rig_.assembler.Instructions().Row(1).opcode[0], 0x7A);
+}
+
+TEST_F(Loader, LineOf1022CharactersLoadsAnd1023EndsTheLoad) {
+  const std::string padded = "NOP \"\" 00 1 0" + std::string(1022 - 13, ' ');
+  const std::string tooLong = "NOP \"\" 00 1 0" + std::string(1023 - 13, ' ');
+  const std::string out = Load(padded + "\n" + tooLong + "\nHALT \"\" 76 1 0\n");
+  EXPECT_EQ(out, "Loading instruction table \"" + rig_.tablePath + "\"\n"
+                 "Error #403 in " + rig_.tablePath + ", line 2: Line exceeds 1023 characters\n");
+  EXPECT_EQ(rig_.assembler.Instructions().RowCount(), 1);
+}
+
+TEST_F(Loader, StoresAtMost599Rows) {
+  std::string table;
+  for (int i = 0; i < 600; ++i) table += "NOP \"\" 00 1 0\n";
+  const std::string out = Load(table);
+  EXPECT_EQ(out, "Loading instruction table \"" + rig_.tablePath + "\"\n"
+                 "Error #406 in " + rig_.tablePath + ", line 600: Maximum of 600 instructions in table exceeded\n");
+  EXPECT_EQ(rig_.assembler.Instructions().RowCount(), 599);
+}
+
+TEST_F(Loader, MissingFileIsReportedAtLineZero) {
+  rig_.assembler.SetFileNameOverride("nowhere.tab");
+  rig_.assembler.SetLineCounter(0);
+  rig_.assembler.Instructions().Load("nowhere.tab");
+  EXPECT_EQ(rig_.TakeOutput(), "Loading instruction table \"nowhere.tab\"\n"
+                               "Error #400 in nowhere.tab, line 0: Unable to open instruction table file \"nowhere.tab\"\n");
+}
+
+constexpr const char* kTable =
+    "LD A,B 78 1 0\n"
+    "LD A,(HL) 7E 1 0\n"
+    "LD A,(*) 3A 3 0\n"
+    "LD A,* 3E 2 0\n"
+    "LD HL,* 21 3 0\n"
+    "LD IX,* 21DD 4 0\n"
+    "JP NZ,* C2 3 0\n"
+    "JP * C3 3 0\n"
+    "JR @ 18 2 0\n"
+    "BIT !,A 47CB 2 0\n"
+    "NOP \"\" 00 1 0\n";
+
+struct EncodeCase {
+  const char* statement;
+  const char* bytes;
+  int size;
+  std::string output;
+};
+
+std::string Err(int code, const std::string& text) {
+  return "Error #" + std::to_string(code) + " in t.asm, line 1: " + text + "\n";
+}
+std::string Warn(int code, const std::string& text) {
+  return "Warning #" + std::to_string(code) + " in t.asm, line 1: " + text + "\n";
+}
+
+class Encode : public ::testing::TestWithParam<EncodeCase> {};
+
+TEST_P(Encode, EmitsTheFirstRowThatFits) {
+  Rig rig;
+  rig.LoadTable(kTable);
+  CSymTable& symbols = rig.assembler.Symbols();
+  symbols.Define("lbl", 0x10, false, true, false, std::nullopt);
+  symbols.Define("ext", 0, true, false, false, std::nullopt);
+  symbols.Define("bound", 2, false, false, false, std::string_view("ext"));
+  rig.AtLocation(0x100);
+  const int size = rig.assembler.Instructions().Encode(GetParam().statement);
+  const auto& code = rig.image.Code();
+  EXPECT_EQ(ToHex(std::string(code.begin(), code.end())), GetParam().bytes) << GetParam().statement;
+  EXPECT_EQ(size, GetParam().size) << GetParam().statement;
+  EXPECT_EQ(rig.TakeOutput(), GetParam().output) << GetParam().statement;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Matching, Encode,
+    ::testing::Values(EncodeCase{"ld a,b", "78", 1, ""}, EncodeCase{"  Ld A,(hl)  ", "7E", 1, ""},
+                      EncodeCase{"ld a,(5)", "3A 05 00", 3, ""}, EncodeCase{"ld a,(2+(1))", "3E 03", 2, ""},
+                      EncodeCase{"nop", "00", 1, ""}, EncodeCase{"nop   ", "00", 1, ""},
+                      EncodeCase{"nop x", "", 0, Err(405, "Unrecognized argument format for \"nop\" instruction")},
+                      EncodeCase{"foo 1", "", 0, Err(404, "Unrecognized instruction: \"foo\"")},
+                      EncodeCase{"   ", "", 0, ""}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, Encode,
+    ::testing::Values(EncodeCase{"ld a,256", "3E 00", 2, Warn(401, "Argument value truncated to 8 bits")},
+                      EncodeCase{"ld a,-1", "3E FF", 2, ""},
+                      EncodeCase{"ld hl,$12345", "21 45 23", 3, Warn(400, "Argument value truncated to 16 bits")},
+                      EncodeCase{"bit 3,a", "CB 5F", 2, ""},
+                      EncodeCase{"bit 9,a", "CB 4F", 2, Warn(402, "Illegal bit value")},
+                      EncodeCase{"bit -1,a", "CB 3F", 2, ""}, EncodeCase{"bit -9,a", "CB 3F", 2, ""}));
+
+INSTANTIATE_TEST_SUITE_P(
+    RelativeJumps, Encode,
+    ::testing::Values(EncodeCase{"jr $102", "18 00", 2, ""}, EncodeCase{"jr $181", "18 7F", 2, ""},
+                      EncodeCase{"jr $182", "18 80", 2, Err(213, "Relative jump too long")},
+                      EncodeCase{"jr $82", "18 80", 2, ""},
+                      EncodeCase{"jr $81", "18 7F", 2, Err(213, "Relative jump too long")},
+                      EncodeCase{"jr ext", "18 FE", 2, Err(215, "External symbol cannot be the target of a relative jump") + Err(213, "Relative jump too long")},
+                      EncodeCase{"jr bound", "18 00", 2, Err(215, "External symbol cannot be the target of a relative jump") + Err(213, "Relative jump too long")}));
+
+INSTANTIATE_TEST_SUITE_P(
+    ExternalsAndRelocations, Encode,
+    ::testing::Values(EncodeCase{"jp ext", "C3 00 00 00", 4, ""}, EncodeCase{"ld hl,ext+2", "21 02 00 00", 4, ""},
+                      EncodeCase{"jp nz,ext", "C2 00 00 00", 4, Err(407, "External relocation not supported for instruction")},
+                      EncodeCase{"ld ix,ext", "DD 21 00 00 00", 5, Err(407, "External relocation not supported for instruction")},
+                      EncodeCase{"ld a,ext", "3E 00", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"ld a,bound", "3E 02", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"ld a,lbl", "3E 10", 2, Err(217, "Relative symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"jp bound", "C3 02 00", 3, ""}));
+
+TEST(Encode, RecordsAtTheOperandAndAddsALineRecord) {
+  Rig rig;
+  rig.LoadTable(kTable);
+  rig.assembler.Symbols().Define("lbl", 0x10, false, true, false, std::nullopt);
+  rig.assembler.Symbols().Define("ext", 0, true, false, false, std::nullopt);
+  rig.AtLocation(0x100);
+  rig.assembler.SetLineCounter(12);
+  rig.assembler.Instructions().Encode("ld ix,lbl");
+  rig.AtLocation(0x104);
+  rig.assembler.Instructions().Encode("jp ext");
+  EXPECT_EQ(rig.image.LocalRelocations().addresses, std::vector<std::int32_t>{0x102});
+  ASSERT_EQ(rig.image.ExternalCount(), 1u);
+  EXPECT_EQ(rig.image.External(0).addresses, std::vector<std::int32_t>{0x105});
+  ASSERT_EQ(rig.image.LineRecords().size(), 2u);
+  EXPECT_EQ(rig.image.LineRecords()[0].address, 0x100);
+  EXPECT_EQ(rig.image.LineRecords()[0].line, 12);
+  EXPECT_EQ(rig.image.LineRecords()[1].address, 0x104);
+}
+
+TEST(Encode, ABlankWhereThePatternHasAFixedCharacterDoesNotFit) {
+  Rig rig;
+  rig.LoadTable("LD A,B 78 1 0\n");
+  EXPECT_EQ(rig.assembler.Instructions().Encode("ld a,b"), 1);
+  EXPECT_EQ(rig.assembler.Instructions().Encode("ld a, b"), 0);
+  EXPECT_EQ(rig.TakeOutput(), Err(405, "Unrecognized argument format for \"ld\" instruction"));
+}
+
+TEST(Encode, RowWithoutOpcodeEmitsItsOperandOnly) {
+  Rig rig;
+  rig.LoadTable("DATA * ZZ 2 0\nFLAG !,* ZZ 1 0\nJX * ZZ 2 0\n");
+  rig.assembler.Symbols().Define("ext", 0, true, false, false, std::nullopt);
+  EXPECT_EQ(rig.assembler.Instructions().Encode("data $1234"), 2);
+  EXPECT_EQ(rig.assembler.Instructions().Encode("flag 3,7"), 1);
+  EXPECT_EQ(rig.assembler.Instructions().Encode("jx ext"), 3);
+  const auto& code = rig.image.Code();
+  EXPECT_EQ(ToHex(std::string(code.begin(), code.end())), "34 12 07 00 00 00");
+  EXPECT_EQ(rig.TakeOutput(), Err(407, "External relocation not supported for instruction"));
+}
+
+TEST(Size, CountsTheExtraByteOnlyWhereTheMatchedRowEmitsIt) {
+  Rig rig;
+  rig.LoadTable("X *,Q 01 3 0\nX *,B 02 1 0\nJP * C3 3 0\nJR @ 18 2 0\n");
+  rig.assembler.Symbols().Define("ext", 0, true, false, false, std::nullopt);
+  CInstruction& instructions = rig.assembler.Instructions();
+  EXPECT_EQ(instructions.Size("jp ext"), 4);
+  EXPECT_EQ(instructions.Size("x ext,q"), 4);
+  EXPECT_EQ(instructions.Size("x ext,b"), 1);  // the matched row has no operand bytes
+  EXPECT_EQ(instructions.Size("jr ext"), 2);
+  EXPECT_EQ(instructions.Size("jp 5"), 3);
+}
+
+}  // namespace
+}  // namespace torvik::test

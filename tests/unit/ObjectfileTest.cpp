@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "Harness.h"
+
+namespace torvik::test {
+namespace {
+
+std::string Bytes(const std::vector<std::uint8_t>& bytes) { return ToHex(std::string(bytes.begin(), bytes.end())); }
+
+TEST(ObjectFile, WorkedExampleGivesItsFortySevenBytes) {
+  Rig rig;
+  for (const std::uint8_t byte : {0x21, 0x00, 0x00, 0xCD, 0x00, 0x00, 0x00}) rig.image.EmitByte(byte);
+  rig.image.AddLocalReloc(1);
+  rig.image.AddExternalRef("print", 4);
+  rig.image.AddLineRecord(0, 2);
+  rig.image.AddLineRecord(3, 3);
+  rig.assembler.Symbols().Define("start", 0, false, true, true, std::nullopt);
+  const std::string expected = FromHex(
+      "07 00  21 00 00 CD 00 00 00"   // code
+      " 01 00  01 00"                 // one relocation at 1
+      " 01 00  05 70 72 69 6E 74 00  01 00  04 00"  // print, referred to at 4
+      " 01 00  05 73 74 61 72 74 00  00 00"         // start = 0
+      " 02 00  02 00 00 00  03 00 03 00");          // lines 2 and 3
+  EXPECT_EQ(expected.size(), 47u);
+  EXPECT_EQ(Bytes(rig.image.Serialize(rig.assembler.Symbols())), ToHex(expected));
+}
+
+TEST(ObjectFile, EmptyImageGivesTenZeroBytes) {
+  Rig rig;
+  EXPECT_EQ(Bytes(rig.image.Serialize(rig.assembler.Symbols())), ToHex(std::string(10, '\0')));
+}
+
+TEST(ObjectFile, SixteenBitFieldsKeepTheirLowBitsLeastSignificantFirst) {
+  ObjectModule module;
+  module.code.assign(kMaxCodeBytes, 0);
+  module.lines.push_back({12, 0x10});
+  const auto bytes = CObjectFile::Serialize(module);
+  EXPECT_EQ(ToHex(std::string(bytes.begin(), bytes.begin() + 2)), "00 40");
+  EXPECT_EQ(ToHex(std::string(bytes.end() - 4, bytes.end())), "0C 00 10 00");
+}
+
+TEST(ObjectFile, AcceptsExactlyCapacityBytesThenRefuses) {
+  CObjectFile image;
+  for (int i = 0; i < kMaxCodeBytes; ++i) ASSERT_EQ(image.EmitByte(1), CObjectFile::EmitResult::Stored);
+  EXPECT_EQ(image.EmitByte(2), CObjectFile::EmitResult::Overflowed);
+  EXPECT_EQ(image.EmitByte(3), CObjectFile::EmitResult::Dropped);
+  EXPECT_EQ(image.Code().size(), static_cast<std::size_t>(kMaxCodeBytes));
+  image.Reset();
+  EXPECT_EQ(image.EmitByte(4), CObjectFile::EmitResult::Stored);
+}
+
+TEST(ObjectFile, ReferencesGroupByNameWithCaseAndResetForgetsThem) {
+  CObjectFile image;
+  image.AddExternalRef("out", 1);
+  image.AddExternalRef("OUT", 5);
+  image.AddExternalRef("out", 9);
+  ASSERT_EQ(image.ExternalCount(), 2u);
+  EXPECT_EQ(image.External(0).addresses, (std::vector<std::int32_t>{1, 9}));
+  EXPECT_EQ(image.External(1).name, "OUT");
+  image.Reset();
+  EXPECT_EQ(image.ExternalCount(), 0u);
+}
+
+TEST(ObjectFile, ListsNeverGrowPastTheirCapacity) {
+  CObjectFile image;
+  for (int i = 0; i < kMaxAddressesPerList + 5; ++i) {
+    image.AddLocalReloc(i);
+    image.AddExternalRef("x", i);
+  }
+  for (int i = 0; i < kMaxLineRecords + 5; ++i) image.AddLineRecord(i, i);
+  EXPECT_EQ(image.LocalRelocations().addresses.size(), static_cast<std::size_t>(kMaxAddressesPerList));
+  EXPECT_EQ(image.External(0).addresses.size(), static_cast<std::size_t>(kMaxAddressesPerList));
+  EXPECT_EQ(image.LineRecords().size(), static_cast<std::size_t>(kMaxLineRecords));
+}
+
+ObjectModule SampleModule() {
+  ObjectModule module;
+  module.code = {0x21, 0x00, 0x00, 0xC3, 0x00, 0x00, 0x00, 0xC9};
+  module.relocations = {1};
+  module.externals = {{"print", {4}}};
+  module.publics = {{"start", 0}, {"done", 7}};
+  module.lines = {{2, 0}, {3, 3}, {4, 7}};
+  return module;
+}
+
+TEST(ObjectReader, ReadsBackWhatWasWritten) {
+  const auto bytes = CObjectFile::Serialize(SampleModule());
+  const auto read = CObjectFile::Parse(bytes);
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(CObjectFile::Serialize(read.module), bytes);
+  EXPECT_EQ(read.module.publics[1].name, "done");
+}
+
+TEST(ObjectReader, RefusesEveryTruncationWithTheOffsetWhereItEnds) {
+  const auto bytes = CObjectFile::Serialize(SampleModule());
+  for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+    const auto read = CObjectFile::Parse(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
+    EXPECT_FALSE(read.ok) << "cut at " << cut;
+    EXPECT_LE(read.errorOffset, cut);
+    EXPECT_NE(read.error, "");
+  }
+}
+
+struct CorruptCase {
+  const char* name;
+  std::size_t offset;
+  std::uint8_t value;
+  const char* message;
+};
+
+class CorruptObject : public ::testing::TestWithParam<CorruptCase> {};
+
+TEST_P(CorruptObject, IsRefusedWithAClearMessage) {
+  auto bytes = CObjectFile::Serialize(SampleModule());
+  bytes[GetParam().offset] = GetParam().value;
+  const auto read = CObjectFile::Parse(bytes);
+  EXPECT_FALSE(read.ok);
+  EXPECT_NE(read.error.find(GetParam().message), std::string::npos) << read.error;
+}
+
+// Offsets in the sample: code size 0, code 2..9, relocations 10..13,
+// external count 14, name length 16, name 17..22, reference count 23.
+INSTANTIATE_TEST_SUITE_P(Rows, CorruptObject,
+                         ::testing::Values(CorruptCase{"relocation", 12, 7, "relocation address 7 outside"},
+                                           CorruptCase{"namelength", 16, 0, "bad name length"},
+                                           CorruptCase{"nameterminator", 22, 'x', "name not terminated"},
+                                           CorruptCase{"codesize", 1, 0x50, "code size exceeds"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ObjectReader, RefusesTrailingBytes) {
+  auto bytes = CObjectFile::Serialize(SampleModule());
+  bytes.push_back(0);
+  EXPECT_FALSE(CObjectFile::Parse(bytes).ok);
+}
+
+TEST(ObjectWriter, LeavesNothingBehindWhenItCannotWrite) {
+  TempDir dir;
+  const std::vector<std::uint8_t> bytes(10, 0);
+  WriteFile(dir / "old.otk", "old");
+  EXPECT_FALSE(WriteFileAtomically(dir / "missing/x.otk", bytes));
+  EXPECT_FALSE(WriteFileAtomically(dir.path(), bytes));
+  EXPECT_FALSE(WriteFileAtomically(dir / "old.otk/x.otk", bytes));
+  if (FileExists("/dev/full")) {
+    EXPECT_FALSE(WriteFileAtomically("/dev/full", bytes));
+  }
+  EXPECT_EQ(ReadFile(dir / "old.otk"), "old");
+  EXPECT_TRUE(WriteFileAtomically(dir / "old.otk", bytes));
+  EXPECT_EQ(ReadFile(dir / "old.otk"), std::string(10, '\0'));
+  const auto left = RunProcess("/bin/ls", {"ls", "-A"}, dir.path());
+  EXPECT_EQ(left.out, "old.otk\n");
+}
+
+}  // namespace
+}  // namespace torvik::test

@@ -1,0 +1,100 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "Harness.h"
+
+namespace torvik::test {
+namespace {
+
+// Expands `top` (a file in a directory of its own) and keeps what the
+// intermediate file received.
+class Expansion : public ::testing::Test {
+ protected:
+  bool Expand(const std::string& topText) {
+    WriteFile(dir_ / "top.asm", topText);
+    const int fd = ::open((dir_ / "out.tmp").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    TextWriter writer;
+    writer.Attach(fd);
+    rig_.assembler.SetFileNameOverride("");
+    rig_.assembler.SetLineCounter(0);
+    const bool ok = rig_.assembler.Preprocessor().Process(dir_ / "top.asm", writer, true);
+    writer.Flush();
+    ::close(fd);
+    written_ = ReadFile(dir_ / "out.tmp");
+    return ok;
+  }
+  std::string Map() {
+    const CPreprocessor& p = rig_.assembler.Preprocessor();
+    std::string map;
+    for (int n = 1; n <= p.LineMapCount(); ++n) {
+      const std::string& name = p.FileNameOf(n);
+      map += name.substr(name.find_last_of('/') + 1) + ":" + std::to_string(p.LineOf(n)) + " ";
+    }
+    return map;
+  }
+
+  Rig rig_;
+  TempDir dir_;
+  std::string written_;
+};
+
+TEST_F(Expansion, DirectiveLinesAreCountedButNotCopied) {
+  EXPECT_TRUE(Expand("one\n#define X 1\nthree\n"));
+  EXPECT_EQ(written_, "one\nthree\n");
+  EXPECT_EQ(Map(), "top.asm:1 top.asm:3 ");
+}
+
+TEST_F(Expansion, IncludedLinesStandWhereTheirDirectiveStood) {
+  WriteFile(dir_ / "a.inc", "a1\n#include \"" + dir_ / "b.inc" + "\"\na3\n");
+  WriteFile(dir_ / "b.inc", "b1");
+  EXPECT_TRUE(Expand("t1\n#INCLUDE <" + dir_ / "a.inc" + ">\nt3\n"));
+  EXPECT_EQ(written_, "t1\na1\nb1\na3\nt3\n");
+  EXPECT_EQ(Map(), "top.asm:1 a.inc:1 b.inc:1 a.inc:3 top.asm:3 ");
+  EXPECT_EQ(rig_.assembler.Preprocessor().FileCount(), 3);
+}
+
+TEST_F(Expansion, TextModeDropsCarriageReturnsAndStopsAtControlZ) {
+  EXPECT_TRUE(Expand("a\r\nb\rc\r\nd\x1A" "after\n"));
+  EXPECT_EQ(written_, "a\nbc\nd\n");
+}
+
+TEST_F(Expansion, NulEndsTheTextOfItsLine) {
+  EXPECT_TRUE(Expand(std::string("ab\0cd\nnext\n", 11)));
+  EXPECT_EQ(written_, "ab\nnext\n");
+}
+
+TEST_F(Expansion, OverlongLinesComeInPieces) {
+  EXPECT_TRUE(Expand(std::string(70000, 'x') + "\ny\n"));
+  EXPECT_EQ(written_, std::string(65534, 'x') + "\n" + std::string(70000 - 65534, 'x') + "\ny\n");
+  EXPECT_EQ(Map(), "top.asm:1 top.asm:2 top.asm:3 ");
+}
+
+TEST_F(Expansion, LineMapNamesTheTopFileAndLineZeroOutsideItsRange) {
+  EXPECT_TRUE(Expand("only\n"));
+  const CPreprocessor& p = rig_.assembler.Preprocessor();
+  EXPECT_EQ(p.FileNameOf(0), dir_ / "top.asm");
+  EXPECT_EQ(p.LineOf(0), 0);
+  EXPECT_EQ(p.FileNameOf(2), dir_ / "top.asm");
+  EXPECT_EQ(p.LineOf(2), 0);
+}
+
+TEST_F(Expansion, UnknownDirectiveIsReportedAndCopyingGoesOnToTheEnd) {
+  EXPECT_FALSE(Expand("# x\n#includes y\nlast\n"));
+  EXPECT_EQ(written_, "last\n");
+  const std::string top = dir_ / "top.asm";
+  EXPECT_EQ(rig_.TakeOutput(), "Error #103 in " + top + ", line 0: Unrecognized preprocessor directive \"#\"\n"
+                               "Error #103 in " + top + ", line 0: Unrecognized preprocessor directive \"#includes\"\n");
+}
+
+TEST_F(Expansion, TheSameFileInOtherCaseIsIncludedOnlyOnce) {
+  WriteFile(dir_ / "a.inc", "a\n");
+  const std::string upper = dir_.path() + "/A.INC";
+  EXPECT_FALSE(Expand("#include " + dir_ / "a.inc" + "\n#include " + upper + "\nnot copied\n"));
+  EXPECT_EQ(written_, "a\n");
+  EXPECT_NE(rig_.TakeOutput().find("Error #105"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace torvik::test
