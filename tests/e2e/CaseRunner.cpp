@@ -7,6 +7,7 @@
 //   === case NAME            starts a case
 //   === file NAME [noeol]    a text file (lines as written; noeol: no final newline)
 //   === hexfile NAME         a file given as hex bytes
+//   === copy PATH [NAME]     a file of the source tree (PATH relative to its root)
 //   === table                the instruction table to use instead of the shipped one
 //   === setup                shell commands run in the directory before the run
 //   === run ARG...           the arguments (default: prog.asm prog.otk)
@@ -74,6 +75,13 @@ std::vector<Case> ParseCaseFile(const std::filesystem::path& path, const std::st
     current->back().text += line + "\n";
   }
   if (cases.empty() && !common.empty()) cases.push_back({label, common});
+  // Blank lines that separate cases belong to no block.
+  for (auto& c : cases) {
+    for (auto& block : c.blocks) {
+      while (block.text.size() >= 2 && block.text.compare(block.text.size() - 2, 2, "\n\n") == 0) block.text.pop_back();
+      if (block.text == "\n") block.text.clear();
+    }
+  }
   return cases;
 }
 
@@ -129,6 +137,8 @@ std::string CodeSection(const std::string& objectBytes) {
   return std::string(parsed.module.code.begin(), parsed.module.code.end());
 }
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class EndToEnd : public ::testing::TestWithParam<Case> {};
 
 TEST_P(EndToEnd, Case) {
@@ -143,6 +153,10 @@ TEST_P(EndToEnd, Case) {
       WriteFile(dir / block.words.at(0), noEol ? WithoutFinalNewline(block.text) : block.text);
     } else if (block.kind == "hexfile") {
       WriteFile(dir / block.words.at(0), FromHex(block.text));
+    } else if (block.kind == "copy") {
+      const std::string& from = block.words.at(0);
+      const std::string name = block.words.size() > 1 ? block.words[1] : from.substr(from.find_last_of('/') + 1);
+      WriteFile(dir / name, ReadFile(SourceDir() + "/" + from));
     } else if (block.kind == "table") {
       table = block.text;
     } else if (block.kind == "run") {
