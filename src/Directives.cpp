@@ -210,12 +210,9 @@ std::int64_t CAssembler::DirectiveReserve(std::string_view argument, bool emit, 
 }
 
 std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
-  std::string name(argument);
-  if (!argument.empty() && argument.front() == '"') {
-    const std::size_t close = argument.find('"', 1);
-    if (close == std::string_view::npos) Error(308, "");
-    name = std::string(argument.substr(1, close == std::string_view::npos ? close : close - 1));
-  }
+  bool unterminated = false;
+  const std::string name = BinaryFileName(argument, unterminated);
+  if (unterminated) Error(308, "");
   const Descriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
   const off_t size = file.get() < 0 || ::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)

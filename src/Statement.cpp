@@ -65,4 +65,12 @@ CollectedName CollectExternalName(std::string_view argument) {
   return collected;
 }
 
+std::string BinaryFileName(std::string_view argument, bool& unterminated) {
+  unterminated = false;
+  if (argument.empty() || argument.front() != '"') return std::string(argument);
+  const std::size_t close = argument.find('"', 1);
+  unterminated = close == std::string_view::npos;
+  return std::string(argument.substr(1, unterminated ? std::string_view::npos : close - 1));
+}
+
 }  // namespace torvik

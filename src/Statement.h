@@ -59,4 +59,9 @@ struct CollectedName {
 };
 CollectedName CollectExternalName(std::string_view argument);
 
+// The file name a binary inclusion names: the text between double quotes,
+// or the whole argument when it does not begin with one. `unterminated`
+// tells that the closing quote is missing (the name then runs to the end).
+std::string BinaryFileName(std::string_view argument, bool& unterminated);
+
 }  // namespace torvik
