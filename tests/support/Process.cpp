@@ -87,6 +87,8 @@ TempDir::~TempDir() {
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
+  const auto parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
   if (!out) throw std::runtime_error("cannot write " + path);

@@ -1,0 +1,70 @@
+// Runs started at once in one directory share the intermediate file's name;
+// they must take turns on it and each write the object a lone run writes.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "Process.h"
+
+namespace torvik::test {
+namespace {
+
+std::string Named(const char* prefix, int n, const char* suffix) {
+  return std::string(prefix).append(std::to_string(n)).append(suffix);
+}
+
+// A source of its own for run `n`: different sizes, labels and includes.
+std::string SourceFor(int n) {
+  std::string text = Named("start", n, "::\n");
+  for (int i = 0; i <= n * 40; ++i) {
+    text += Named("l", i, ": ld hl,") + Named("l", i, "\\ .db ") + Named("", n, "\n");
+  }
+  text += Named("#include \"common", n, ".inc\"\n");
+  return text;
+}
+
+pid_t Start(const TempDir& dir, const std::string& program, int n) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(126);
+    const std::string source = Named("s", n, ".asm");
+    const std::string object = Named("s", n, ".otk");
+    ::execl(program.c_str(), "bin/Torvik", source.c_str(), object.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+TEST(Concurrency, SimultaneousRunsInOneDirectoryWriteWhatLoneRunsWrite) {
+  constexpr int kRuns = 8;
+  constexpr int kRounds = 20;
+  TempDir dir;
+  const std::string program = dir / InstallTorvik(dir, DefaultTable());
+  std::vector<std::string> expected(kRuns);
+  for (int n = 0; n < kRuns; ++n) {
+    WriteFile(dir / Named("s", n, ".asm"), SourceFor(n));
+    WriteFile(dir / Named("common", n, ".inc"), Named(" .dw ", n * 1000, "\n"));
+    const auto lone = RunProcess(program, {"bin/Torvik", Named("s", n, ".asm"), "lone.otk"}, dir.path());
+    ASSERT_EQ(lone.status, 0) << lone.out;
+    expected[static_cast<std::size_t>(n)] = ReadFile(dir / "lone.otk");
+  }
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<pid_t> pids;
+    for (int n = 0; n < kRuns; ++n) pids.push_back(Start(dir, program, n));
+    for (const pid_t pid : pids) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    }
+    for (int n = 0; n < kRuns; ++n) {
+      const std::string object = dir / Named("s", n, ".otk");
+      ASSERT_EQ(ReadFile(object), expected[static_cast<std::size_t>(n)]) << "run " << n << " of round " << round;
+      ::unlink(object.c_str());
+    }
+    ASSERT_FALSE(FileExists(dir / "$asmtmp$.$$$"));
+  }
+}
+
+}  // namespace
+}  // namespace torvik::test

@@ -1,0 +1,68 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "Files.h"
+#include "Process.h"
+
+namespace torvik::test {
+namespace {
+
+struct ReadCase {
+  const char* name;
+  std::string bytes;
+  std::size_t limit;
+  std::vector<std::string> lines;  // "+" marks a line that ended with its newline
+};
+
+class TextReading : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(TextReading, AppliesTheTextModeRules) {
+  TempDir dir;
+  WriteFile(dir / "f", GetParam().bytes);
+  TextReader reader;
+  ASSERT_EQ(reader.Open(dir / "f"), TextReader::OpenResult::Ok);
+  std::vector<std::string> lines;
+  std::string line;
+  bool newline = false;
+  while (reader.ReadLine(line, GetParam().limit, newline) == TextReader::Status::Line) {
+    lines.push_back(line + (newline ? "+" : ""));
+  }
+  EXPECT_EQ(lines, GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TextReading,
+    ::testing::Values(ReadCase{"plain", "a\nb\n", 100, {"a+", "b+"}},
+                      ReadCase{"last_line_without_newline", "a\nb", 100, {"a+", "b"}},
+                      ReadCase{"carriage_returns_dropped", "a\r\nb\rc\r\n", 100, {"a+", "bc+"}},
+                      ReadCase{"control_z_ends_the_file", std::string("a\nb\x1A" "c\n"), 100, {"a+", "b"}},
+                      ReadCase{"empty_file", "", 100, {}},
+                      ReadCase{"empty_lines", "\n\n", 100, {"+", "+"}},
+                      ReadCase{"pieces_of_a_long_line", "abcdefg\n", 3, {"abc", "def", "g+"}},
+                      ReadCase{"newline_right_after_the_limit_belongs_to_the_line", "abc\nd\n", 3, {"abc+", "d+"}},
+                      ReadCase{"nul_is_kept_for_the_caller", std::string("a\0b\n", 4), 100, {std::string("a\0b+", 4)}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TextReading, DirectoriesAreRefused) {
+  TempDir dir;
+  TextReader reader;
+  EXPECT_EQ(reader.Open(dir.path()), TextReader::OpenResult::IsDirectory);
+  EXPECT_EQ(reader.Open(dir / "missing"), TextReader::OpenResult::CannotOpen);
+}
+
+TEST(TextWriting, AFullDiskIsNoticed) {
+  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const int fd = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  TextWriter writer;
+  writer.Attach(fd);
+  writer.Write("some text\n");
+  EXPECT_FALSE(writer.Flush());
+  EXPECT_TRUE(writer.Failed());
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace torvik::test
