@@ -14,13 +14,18 @@ Bytes are mapped back to statements through the line table of the Torvik
 object file and through one label per statement on the binutils side,
 so that a few thousand statements cost only a handful of processes.
 
+Index displacements are written with their sign, (IX+5), (IX-5), and
+(IX) for 0, and compared with binutils' (ix+5), (ix-5), (ix+0).
+
 Besides the byte comparison it checks that:
   * the table loads without any diagnostic and has at most 599 rows;
-  * no pattern holds a subtracted wildcard such as (IX-*);
+  * no pattern holds a subtracted wildcard such as (IX-*), nor (IX+*),
+    which would refuse (IX-5): a displacement row is written (IX*);
+  * no fixed (IX)/(IY) row with displacement 0 duplicates an (IX*) row;
   * a relative jump one step past either end of its range draws error 213;
-  * (IX-5) / (IY-5) never assemble: Torvik must refuse them (error 405,
-    or error 216 for the undefined symbol IX/IY where a general operand
-    row such as "A,*" takes the text as an expression).
+  * a form that has only a fixed (IX)/(IY) row with displacement 0
+    (BIT b,(IX), RLC (IX), LD (IX),n, ...) refuses (IX+5) and (IX-5)
+    with error 405 and writes no object file.
 
 Exit status: 0 when everything matches, 1 on any difference, 2 when a
 tool fails to run properly, 77 when a binutils tool is not installed.
@@ -41,7 +46,12 @@ CHUNK = 2500              # statements per tool run; at most 4 bytes each
 
 IMM8 = [0, 1, 127, 128, 255, -1]
 IMM16 = [0, 1, 127, 128, 255, 0x1234, 0xFFFF, -1]
-DISP = [0, 5, 127, -1, -5, -128]
+# Displacements as Torvik text and value: (IX) is displacement 0, and the
+# older spellings (IX+0) and (IX+-5) must still give the same bytes.
+DISP = [('', 0), ('+5', 5), ('+127', 127), ('-1', -1), ('-5', -5),
+        ('-128', -128), ('+0', 0), ('+-5', -5)]
+FIXED_DISP = ['+5', '-5']
+INDEX_RE = re.compile(r'\(I[XY]\)')
 BITS = list(range(8))
 REL_IN = [-128, -127, -2, -1, 0, 1, 2, 126, 127]
 REL_OUT = [-129, 128]
@@ -123,12 +133,27 @@ def load_table(path):
                                 % (row, length, len(opcode)))
             if re.search(r'-[*!@]', pattern):
                 problems.append('%s: subtracted wildcard' % row)
+            if re.search(r'\(I[XY]\+[*!@]', pattern):
+                problems.append('%s: (IX+*) refuses (IX-5); write (IX*)'
+                                % row)
             if pattern != pattern.upper():
                 problems.append('%s: lower-case pattern letter' % row)
             rows.append(row)
     if len(rows) > MAX_ROWS:
         problems.append('%d rows, at most %d load' % (len(rows), MAX_ROWS))
+    general = {(r.mnemonic.upper(), r.pattern) for r in rows}
+    for row in rows:
+        if is_fixed_disp(row) and (row.mnemonic.upper(), INDEX_RE.sub(
+                lambda m: m.group(0)[:-1] + '*)', row.pattern)) in general:
+            problems.append('%s: duplicates the (IX*) row' % row)
     return rows, problems
+
+
+def is_fixed_disp(row):
+    """A row with a fixed (IX)/(IY) whose opcode holds displacement 0."""
+    emitted = row.opcode[::-1]
+    return bool(INDEX_RE.search(row.pattern)) and len(emitted) >= 3 \
+        and emitted[0] in (0xDD, 0xFD) and emitted[2] == 0
 
 
 NUM_RE = re.compile(r'\$[0-9A-F]+|\b[0-9][0-9A-F]*H\b|\b0X[0-9A-F]+\b|\b[0-9]+\b')
@@ -168,7 +193,7 @@ def wildcard_kind(parts, i, row):
     if w == '@':
         return 'rel'
     before = parts[i - 1] if i else ''
-    if re.search(r'\(I[XY]\+$', before):
+    if re.search(r'\(I[XY]$', before):
         return 'disp'
     return 'imm16' if row.operand_bytes == 2 else 'imm8'
 
@@ -185,10 +210,9 @@ def instantiate(row, parts, values):
         kind = wildcard_kind(parts, i, row)
         v = next(vi)
         if kind == 'disp':
-            t.append(str(v))
-            if v < 0:
-                g[-1] = g[-1][:-1]          # "(ix+" becomes "(ix-5"
-            g.append(str(v))
+            text, v = v
+            t.append(text)
+            g.append('%+d' % v)             # (ix+0), (ix+5), (ix-5)
         elif kind == 'rel':
             dist = v + row.length           # $ is the statement's first byte
             t.append('$%+d' % dist)
@@ -215,8 +239,8 @@ def statement(mnemonic, operand, sep=' '):
 
 
 def build_forms(rows):
-    """Returns (forms to compare, out-of-range jumps, (IX-d) statements)."""
-    forms, rel_out, minus = [], [], []
+    """Returns (forms to compare, out-of-range jumps, refused (IX+d))."""
+    forms, rel_out, refused = [], [], []
     for row in rows:
         parts = split_pattern(row.pattern)
         kinds, combos = value_lists(row, parts)
@@ -234,11 +258,12 @@ def build_forms(rows):
             for d in REL_OUT:
                 t, _ = instantiate(row, parts, [d])
                 rel_out.append(Form(row, statement(row.mnemonic, t), None))
-        if 'disp' in kinds:
-            t, _ = instantiate(row, parts, [5])
-            t = re.sub(r'\((I[XY])\+5\)', r'(\1-5)', t)
-            minus.append(Form(row, statement(row.mnemonic, t), None))
-    return forms, rel_out, minus
+        if is_fixed_disp(row):
+            t, _ = instantiate(row, parts, combos[-1])
+            for d in FIXED_DISP:
+                text = INDEX_RE.sub(lambda m: m.group(0)[:-1] + d + ')', t)
+                refused.append(Form(row, statement(row.mnemonic, text), None))
+    return forms, rel_out, refused
 
 
 def run(cmd, cwd, timeout=120):
@@ -463,7 +488,7 @@ def main():
 
     rows, problems = load_table(tools.table)
     failures = ['table: ' + p for p in problems]
-    forms, rel_out, minus = build_forms(rows)
+    forms, rel_out, refused = build_forms(rows)
 
     if tools.workdir:
         os.makedirs(tools.workdir, exist_ok=True)
@@ -471,13 +496,13 @@ def main():
     else:
         root = tempfile.mkdtemp(prefix='torvik-oracle-')
     try:
-        failures += check(tools, root, forms, rel_out, minus)
+        failures += check(tools, root, forms, rel_out, refused)
     finally:
         if not tools.workdir:
             shutil.rmtree(root, ignore_errors=True)
 
     checked = len(forms) + (0 if tools.binutils_only
-                            else len(rel_out) + len(minus))
+                            else len(rel_out) + len(refused))
     for f in failures:
         print(f)
     print('%s: %d rows, %d forms checked, %d difference(s)'
@@ -485,7 +510,7 @@ def main():
     return 1 if failures else 0
 
 
-def check(tools, root, forms, rel_out, minus):
+def check(tools, root, forms, rel_out, refused):
     failures = []
     batches = list(chunks(forms, CHUNK))
     gdirs = []
@@ -530,20 +555,19 @@ def check(tools, root, forms, rel_out, minus):
                 form.row, form.torvik, codes or 'none',
                 ' and an object file' if obj is not None else ''))
 
-    # (IX-5) is no way of writing a displacement: it must never assemble.
-    for form in minus:
+    # A nonzero displacement where only the displacement-0 row exists:
+    # one error 405 naming the mnemonic, and no object file.
+    for form in refused:
         obj, msgs, _ = tv.assemble([form.torvik])
-        items = msgs.get(1, [])
-        ok = any(c == 405 for _, c, _, _ in items) or any(
-            c == 216 and re.search(r'"I[XY]"', t) for _, c, t, _ in items)
-        if obj is not None or not ok:
-            failures.append('%s: "%s": expected error 405 (or 216 for IX/IY),'
-                            ' got %s%s' % (
-                                form.row, form.torvik,
-                                ['%s #%d' % (k, c) for k, c, _, _ in items]
-                                or 'none',
-                                ' and an object file' if obj is not None
-                                else ''))
+        items = msgs.get(1, []) + msgs.get(0, [])
+        expected = [('Error', 405, 'Unrecognized argument format for "%s"'
+                     ' instruction' % form.row.mnemonic)]
+        got = [(k, c, t) for k, c, t, _ in items]
+        if obj is not None or got != expected:
+            failures.append('%s: "%s": expected only error 405, got %s%s' % (
+                form.row, form.torvik,
+                ['%s #%d: %s' % g for g in got] or 'none',
+                ' and an object file' if obj is not None else ''))
     return failures
 
 
