@@ -81,7 +81,8 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
   owner_.Emit(static_cast<std::uint8_t>((value >> 8) & 0xFF));
   // References and relocations name the operand's first byte, which
   // follows the opcode bytes.
-  const std::int32_t operandAddress = start + row.opcodeCount;
+  const auto operandAddress =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(row.opcodeCount));
   const bool external = owner_.HasExternal(operand, operandAddress);
   owner_.HasBoundExternal(operand, operandAddress);
   if (external) {
