@@ -39,8 +39,9 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
   if (!intermediate.FinishWriting()) Error(100, kIntermediateName);
   if (HasErrors()) return false;  // the intermediate file stays for inspection
 
+  std::string text;
   std::vector<SourceLine> lines;
-  if (!ReadIntermediate(intermediate, lines)) {
+  if (!ReadIntermediate(intermediate, text, lines)) {
     Error(100, kIntermediateName);
     return false;
   }
@@ -52,7 +53,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
 
   if (!HasErrors()) {
     lineCounter_ = 0;
-    if (!ReadIntermediate(intermediate, lines)) {
+    if (!ReadIntermediate(intermediate, text, lines)) {
       Error(100, kIntermediateName);
       return false;
     }

@@ -35,7 +35,7 @@ struct Evaluation {
 
 // One line of the intermediate file as the passes read it.
 struct SourceLine {
-  std::string text;
+  std::string_view text;
   bool tooLong = false;  // more characters than a line may hold
 };
 
@@ -104,7 +104,8 @@ class CAssembler {
   static void ForEachIdentifier(std::string_view text, Visit visit);
 
   // The passes over the intermediate file.
-  static bool ReadIntermediate(const IntermediateFile& file, std::vector<SourceLine>& lines);
+  // Reads the intermediate file into `text`, and `lines` into views of it.
+  static bool ReadIntermediate(const IntermediateFile& file, std::string& text, std::vector<SourceLine>& lines);
   void CollectDeclaredExternals(const std::vector<SourceLine>& lines);
   void FirstPass(const std::vector<SourceLine>& lines);
   void SecondPass(const std::vector<SourceLine>& lines);
@@ -146,6 +147,7 @@ class CAssembler {
   // Sizes pass 1 gave the statements, checked against what pass 2 emits.
   std::vector<std::int64_t> statementSizes_;
   std::size_t nextStatement_ = 0;
+  std::string lineBuffer_;  // the line being scanned, reused from line to line
 };
 
 }  // namespace torvik

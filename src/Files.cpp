@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace torvik {
 
@@ -39,6 +41,19 @@ std::string DirectoryOf(const std::string& path) {
 std::string BaseNameOf(const std::string& path) {
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The first newline, carriage return or 0x1A in [start, end), or end.
+const char* SpecialCharacter(const char* start, const char* end) {
+  const auto size = static_cast<std::size_t>(end - start);
+  const void* newline = std::memchr(start, '\n', size);
+  const char* stop = newline ? static_cast<const char*>(newline) : end;
+  const auto before = static_cast<std::size_t>(stop - start);
+  if (const void* cr = std::memchr(start, '\r', before)) stop = static_cast<const char*>(cr);
+  if (const void* z = std::memchr(start, kCtrlZ, static_cast<std::size_t>(stop - start))) {
+    stop = static_cast<const char*>(z);
+  }
+  return stop;
 }
 
 mode_t DefaultFileMode() {
@@ -153,23 +168,58 @@ int TextReader::Next() {
 TextReader::Status TextReader::ReadLine(std::string& line, std::size_t maxChars, bool& newline) {
   line.clear();
   newline = false;
-  while (line.size() < maxChars) {
-    const int c = Next();
-    if (c == kTextError) return Status::Error;
-    if (c == kTextEnd) return line.empty() ? Status::End : Status::Line;
-    if (c == '\n') {
+  for (;;) {
+    if (pos_ == size_ && !Fill()) {
+      if (failed_) return Status::Error;
+      return line.empty() ? Status::End : Status::Line;
+    }
+    // Copy the run of ordinary characters, then deal with the one that ends it.
+    const char* start = buffer_.data() + pos_;
+    const char* end = buffer_.data() + size_;
+    const char* stop = SpecialCharacter(start, end);
+    const std::size_t take = std::min(static_cast<std::size_t>(stop - start), maxChars - line.size());
+    line.append(start, take);
+    pos_ += take;
+    if (line.size() == maxChars) {
+      const int c = Peek();
+      if (c == kTextError) return Status::Error;
+      if (c == '\n') {
+        ++pos_;
+        newline = true;
+      }
+      return Status::Line;
+    }
+    if (stop == end) continue;
+    ++pos_;
+    if (*stop == '\n') {
       newline = true;
       return Status::Line;
     }
-    line.push_back(static_cast<char>(c));
+    if (*stop == kCtrlZ) {
+      ended_ = true;
+      pos_ = size_ = 0;
+      return line.empty() ? Status::End : Status::Line;
+    }
   }
-  const int c = Peek();
-  if (c == kTextError) return Status::Error;
-  if (c == '\n') {
-    ++pos_;
-    newline = true;
+}
+
+TextReader::Status TextReader::ReadAll(std::string& text) {
+  text.clear();
+  for (;;) {
+    if (pos_ == size_ && !Fill()) return failed_ ? Status::Error : Status::Line;
+    const char* start = buffer_.data() + pos_;
+    const char* end = buffer_.data() + size_;
+    const void* cr = std::memchr(start, '\r', static_cast<std::size_t>(end - start));
+    const char* stop = cr ? static_cast<const char*>(cr) : end;
+    if (const void* z = std::memchr(start, kCtrlZ, static_cast<std::size_t>(stop - start))) {
+      text.append(start, static_cast<const char*>(z));
+      ended_ = true;
+      pos_ = size_ = 0;
+      return Status::Line;
+    }
+    text.append(start, stop);
+    pos_ = static_cast<std::size_t>(stop - buffer_.data()) + (stop == end ? 0 : 1);
   }
-  return Status::Line;
 }
 
 TextReader::Status TextReader::SkipLine() {

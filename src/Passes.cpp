@@ -10,21 +10,19 @@
 
 namespace torvik {
 
-bool CAssembler::ReadIntermediate(const IntermediateFile& file, std::vector<SourceLine>& lines) {
+bool CAssembler::ReadIntermediate(const IntermediateFile& file, std::string& text, std::vector<SourceLine>& lines) {
   lines.clear();
   TextReader in;
-  if (!file.OpenForReading(in)) return false;
-  std::string text;
-  bool newline = false;
-  for (;;) {
-    const auto status = in.ReadLine(text, kLineReadLimit, newline);
-    if (status == TextReader::Status::End) return true;
-    if (status == TextReader::Status::Error) return false;
-    SourceLine line{text, text.size() >= kLineReadLimit};
-    if (line.tooLong) line.text.clear();
-    if (line.tooLong && !newline && in.SkipLine() == TextReader::Status::Error) return false;
-    lines.push_back(std::move(line));
+  if (!file.OpenForReading(in) || in.ReadAll(text) == TextReader::Status::Error) return false;
+  const std::string_view all = text;
+  for (std::size_t start = 0; start < all.size();) {
+    const std::size_t newline = std::min(all.find('\n', start), all.size());
+    const std::string_view line = all.substr(start, newline - start);
+    const bool tooLong = line.size() >= kLineReadLimit;
+    lines.push_back({tooLong ? std::string_view{} : line, tooLong});
+    start = newline + 1;
   }
+  return true;
 }
 
 // Names that `.ext` declares anywhere before the end directive. An operand
@@ -34,7 +32,8 @@ void CAssembler::CollectDeclaredExternals(const std::vector<SourceLine>& lines) 
   declaredExternals_.clear();
   for (const SourceLine& raw : lines) {
     if (raw.tooLong) continue;
-    const std::string line = PrepareLine(raw.text);
+    PrepareLine(raw.text, lineBuffer_);
+    const std::string& line = lineBuffer_;
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       pos = LabelFieldEnd(line);
@@ -61,7 +60,8 @@ void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
       ErrorNum(200, static_cast<std::int32_t>(kLineReadLimit));
       continue;
     }
-    const std::string line = PrepareLine(raw.text);
+    PrepareLine(raw.text, lineBuffer_);
+    const std::string& line = lineBuffer_;
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       std::string label;
@@ -105,7 +105,8 @@ void CAssembler::SecondPass(const std::vector<SourceLine>& lines) {
   for (const SourceLine& raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) continue;
-    const std::string line = PrepareLine(raw.text);
+    PrepareLine(raw.text, lineBuffer_);
+    const std::string& line = lineBuffer_;
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       pos = LabelFieldEnd(line);

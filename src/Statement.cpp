@@ -5,11 +5,16 @@
 
 namespace torvik {
 
-std::string PrepareLine(std::string_view raw) {
-  std::string line(raw.substr(0, raw.find(';')));
+void PrepareLine(std::string_view raw, std::string& line) {
+  line.assign(raw.substr(0, raw.find(';')));
   for (char& c : line) {
     if (c == '\t') c = ' ';
   }
+}
+
+std::string PrepareLine(std::string_view raw) {
+  std::string line;
+  PrepareLine(raw, line);
   return line;
 }
 

@@ -10,6 +10,8 @@ namespace torvik {
 
 // Cuts the comment (from the first ';') and turns tabs into spaces.
 std::string PrepareLine(std::string_view raw);
+// The same into a buffer of the caller's, which keeps its storage.
+void PrepareLine(std::string_view raw, std::string& line);
 
 // A label field starts in the first column with anything but a space or '.'.
 inline bool HasLabelField(std::string_view line) { return !line.empty() && line[0] != ' ' && line[0] != '.'; }
