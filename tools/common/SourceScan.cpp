@@ -1,0 +1,136 @@
+#include "SourceScan.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <unordered_map>
+
+#include "Limits.h"
+#include "Statement.h"
+
+namespace torvik::tools {
+
+namespace {
+
+// An anonymous file that vanishes with its descriptor.
+class AnonymousFile {
+ public:
+  AnonymousFile() {
+    fd_ = ::memfd_create("torvik-expansion", MFD_CLOEXEC);
+    if (fd_ < 0) fd_ = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  }
+  ~AnonymousFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  AnonymousFile(const AnonymousFile&) = delete;
+  AnonymousFile& operator=(const AnonymousFile&) = delete;
+  int Descriptor() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Reads the expanded lines back as the passes read the intermediate file.
+bool ReadExpansion(int fd, const CPreprocessor& preprocessor, ExpandedSource& source) {
+  if (::lseek(fd, 0, SEEK_SET) != 0) return false;
+  TextReader in;
+  in.Adopt(fd);
+  // The line map names a line's file by reference to its entry in the file
+  // list; the entry's position is the file's index.
+  std::unordered_map<const std::string*, int> indexOf;
+  for (int i = 0; i < preprocessor.FileCount(); ++i) indexOf.emplace(&preprocessor.FileName(i), i);
+  std::string text;
+  bool newline = false;
+  for (;;) {
+    const auto status = in.ReadLine(text, kLineReadLimit, newline);
+    if (status == TextReader::Status::End) break;
+    if (status == TextReader::Status::Error) return false;
+    ExpandedLine line{text, text.size() >= kLineReadLimit, 0, 0};
+    if (line.tooLong) {
+      line.text.clear();
+      if (!newline && in.SkipLine() == TextReader::Status::Error) return false;
+    }
+    const auto n = static_cast<std::int32_t>(source.lines.size() + 1);
+    if (n <= preprocessor.LineMapCount()) {
+      line.lineInFile = preprocessor.LineOf(n);
+      const auto found = indexOf.find(&preprocessor.FileNameOf(n));
+      if (found != indexOf.end()) line.fileIndex = found->second;
+    }
+    source.lines.push_back(std::move(line));
+  }
+  return static_cast<int>(source.lines.size()) == preprocessor.LineMapCount();
+}
+
+}  // namespace
+
+std::optional<ExpandedSource> ExpandSource(const std::string& path, CAssembler& assembler, Reporter& report) {
+  const AnonymousFile file;
+  if (file.Descriptor() < 0) {
+    report.Error("cannot create a temporary file for the expansion of \"" + path + "\"");
+    return std::nullopt;
+  }
+  CPreprocessor& preprocessor = assembler.Preprocessor();
+  preprocessor.Forbid(IdentityOfDescriptor(file.Descriptor()));
+  TextWriter writer;
+  writer.Attach(file.Descriptor());
+  const bool expanded = preprocessor.Process(path, writer, true);
+  const bool written = writer.Flush();
+  if (!expanded || assembler.HasErrors()) return std::nullopt;
+  ExpandedSource source;
+  for (int i = 0; i < preprocessor.FileCount(); ++i) source.files.push_back(preprocessor.FileName(i));
+  if (!written || !ReadExpansion(file.Descriptor(), preprocessor, source)) {
+    report.Error("cannot read back the expansion of \"" + path + "\"");
+    return std::nullopt;
+  }
+  return source;
+}
+
+std::string_view DirectiveName(std::string_view statement) {
+  if (statement.empty() || statement.front() != '.') return {};
+  return ParseDirectiveHead(statement.substr(1)).name;
+}
+
+bool EndsPasses(std::string_view statement) {
+  if (statement.empty() || statement.front() != '.') return false;
+  const DirectiveHead head = ParseDirectiveHead(statement.substr(1));
+  return head.hasArgument && EqualsIgnoringCase(head.name, "end");
+}
+
+namespace {
+
+// Splits one line; false when it holds the end of the passes.
+bool ScanLine(const ExpandedLine& raw, ScannedLine& scanned) {
+  if (raw.tooLong) return true;
+  const std::string line = PrepareLine(raw.text);
+  std::size_t pos = 0;
+  if (HasLabelField(line)) {
+    pos = LabelFieldEnd(line);
+    scanned.label = line.substr(0, pos);
+    const std::size_t equals = line.find('=', pos);
+    if (equals != std::string::npos) {
+      scanned.assignment = true;
+      scanned.expression = line.substr(equals + 1);
+      return true;
+    }
+    pos = SkipColons(line, pos, scanned.isPublic);
+  }
+  return ForEachStatement(line, pos, [&scanned](std::string_view statement) {
+    if (statement.empty()) return true;
+    scanned.statements.emplace_back(statement);
+    return !EndsPasses(statement);
+  });
+}
+
+}  // namespace
+
+std::vector<ScannedLine> ScanStatements(const ExpandedSource& source) {
+  std::vector<ScannedLine> scanned;
+  for (const ExpandedLine& line : source.lines) {
+    scanned.emplace_back();
+    if (!ScanLine(line, scanned.back())) break;
+  }
+  return scanned;
+}
+
+}  // namespace torvik::tools

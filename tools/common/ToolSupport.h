@@ -1,0 +1,35 @@
+// Small helpers shared by the companion tools: where the instruction table
+// lies, numbers on the command line, hexadecimal text, and object files read
+// with a clear message for every fault.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Objectfile.h"
+#include "Reporter.h"
+
+namespace torvik::tools {
+
+inline constexpr const char* kTableName = "tkinstr.tab";
+
+// A file beside the running program, found as the assembler finds its
+// table: the program path up to its last '/', or, for a program started
+// through PATH, the directory of the running executable.
+std::string BesideProgram(const std::string& programPath, const std::string& name);
+
+// A number from the command line: decimal, or hexadecimal after "$", "0x"
+// or "0X". Nothing else may follow; nullopt when it is malformed or above
+// `max`.
+std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t max);
+
+// Upper-case hexadecimal with exactly `digits` digits.
+std::string Hex(std::uint32_t value, int digits);
+
+// Reads and checks an object file; reports what is wrong (with the byte
+// offset for a malformed file) and gives nullopt.
+std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report);
+
+}  // namespace torvik::tools
