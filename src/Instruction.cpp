@@ -133,7 +133,20 @@ void CInstruction::Load(const std::string& path) {
 }
 
 void CInstruction::AddRow(InstructionEntry row) {
-  byMnemonic_[UpperCased(row.mnemonic)].push_back(RowCount());
+  auto& byFirst = byMnemonic_[UpperCased(row.mnemonic)].byFirstCharacter;
+  const int index = RowCount();
+  const std::string& pattern = row.pattern;
+  const auto add = [&](unsigned char c) { byFirst[c].push_back(index); };
+  if (pattern.empty()) {
+    add(0);
+  } else if (pattern[0] == '*' || pattern[0] == '!' || pattern[0] == '@') {
+    for (int c = 0; c < 256; ++c) add(static_cast<unsigned char>(c));
+  } else {
+    // A source character fits when its upper-case form is the pattern's.
+    const auto fixed = static_cast<unsigned char>(pattern[0]);
+    add(fixed);
+    if (fixed >= 'A' && fixed <= 'Z') add(static_cast<unsigned char>(fixed - 'A' + 'a'));
+  }
   rows_.push_back(std::move(row));
 }
 

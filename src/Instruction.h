@@ -67,10 +67,20 @@ class CInstruction {
   void EmitOpcode(const InstructionEntry& row, std::string_view operand);
   int EmitOperand(const InstructionEntry& row, std::string_view operand, std::int32_t start);
 
+  // The rows of one mnemonic, in table order, and for each byte that can
+  // begin an operand the rows that can fit such an operand: those whose
+  // pattern begins with that character (upper-cased) or with a wildcard.
+  // Index 0 stands for an empty operand. Trying only these, in order, finds
+  // the same first fitting row as trying every row.
+  struct MnemonicRows {
+    std::array<std::vector<int>, 256> byFirstCharacter;
+  };
+  const std::vector<int>& Candidates(const MnemonicRows& entry, std::string_view operand) const;
+
   CAssembler& owner_;
   std::vector<InstructionEntry> rows_;
-  // Rows by upper-cased mnemonic, in table order.
-  std::unordered_map<std::string, std::vector<int>> byMnemonic_;
+  std::unordered_map<std::string, MnemonicRows> byMnemonic_;
+  std::string mnemonicKey_;  // reused for the lookup of each statement
 };
 
 }  // namespace torvik

@@ -47,6 +47,11 @@ bool CInstruction::Fits(std::string_view pattern, std::string_view statement, st
   return SkipBlanks(statement, j) == statement.size();
 }
 
+const std::vector<int>& CInstruction::Candidates(const MnemonicRows& entry, std::string_view operand) const {
+  const auto first = operand.empty() ? 0u : static_cast<unsigned char>(operand.front());
+  return entry.byFirstCharacter[first];
+}
+
 std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) {
   std::size_t p = SkipBlanks(statement, 0);
   if (p == statement.size()) return std::nullopt;
@@ -54,13 +59,15 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
   const std::string_view mnemonic = statement.substr(p, mnemonicEnd - p);
   p = SkipBlanks(statement, mnemonicEnd);
 
-  const auto rows = byMnemonic_.find(UpperCased(mnemonic));
-  if (rows == byMnemonic_.end()) {
+  mnemonicKey_.assign(mnemonic);
+  for (char& c : mnemonicKey_) c = AsciiUpper(c);
+  const auto entry = byMnemonic_.find(mnemonicKey_);
+  if (entry == byMnemonic_.end()) {
     owner_.Error(404, mnemonic);
     return std::nullopt;
   }
   InstructionMatch match;
-  for (const int row : rows->second) {
+  for (const int row : Candidates(entry->second, statement.substr(p))) {
     match.operand.clear();
     if (Fits(Row(row).pattern, statement, p, match.operand)) {
       match.row = row;
