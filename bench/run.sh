@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Benchmarks Torvik against pasmo, z80asm and GNU as for z80.
+#
+#   bench/run.sh            build Torvik (release), generate the workloads,
+#                           check every assembler's output, time them all
+#   bench/run.sh --check    generate and check only, no timing
+#
+# Settings through the environment:
+#   TORVIK=path     use this Torvik binary (tkinstr.tab beside it) instead of
+#                   building build/release/Torvik
+#   RUNS=n          exactly n timed runs per command (default: hyperfine's
+#                   own count, at least MIN_RUNS and about 3 s per command)
+#   MIN_RUNS=n      the least number of timed runs (default 10)
+#   WARMUP=n        warm-up runs per command (default 3)
+#   ONLY="a b"      only these workloads (names from bench/gen.py --list)
+#   BENCH_WORK=dir  where the sources, outputs and results go
+#                   (default build/bench)
+#
+# Exit status: 0 when every assembler assembled every workload into the
+# expected bytes, whether or not Torvik meets its speed targets; 1 when an
+# assembler failed (non-zero exit, no output file, or code that differs from
+# what the generator expects); 2 when a tool is missing.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+work=${BENCH_WORK:-$root/build/bench}
+if [ -n "${RUNS:-}" ]; then
+  run_args=(--runs "$RUNS")
+  runs_text="$RUNS timed runs"
+else
+  run_args=(--min-runs "${MIN_RUNS:-10}" --max-runs 1000)
+  runs_text="at least ${MIN_RUNS:-10} timed runs (about 3 s)"
+fi
+warmup=${WARMUP:-3}
+check_only=0
+[ "${1:-}" = "--check" ] && check_only=1
+
+need() {
+  if ! command -v "$1" >/dev/null 2>&1; then
+    echo "run.sh: $1 not found (install the package $2)" >&2
+    exit 2
+  fi
+}
+need python3 python3
+need pasmo pasmo
+need z80asm z80asm
+need z80-unknown-coff-as binutils-z80
+need z80-unknown-coff-objcopy binutils-z80
+[ $check_only = 1 ] || need hyperfine hyperfine
+
+if [ -z "${TORVIK:-}" ]; then
+  need cmake cmake
+  cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$root/build/release" --target Torvik >/dev/null
+  TORVIK=$root/build/release/Torvik
+fi
+TORVIK=$(cd "$(dirname "$TORVIK")" && pwd)/$(basename "$TORVIK")
+[ -x "$TORVIK" ] || { echo "run.sh: no Torvik binary at $TORVIK" >&2; exit 2; }
+
+src=$work/src
+results=$work/results
+rm -rf "$src" "$results"
+mkdir -p "$src" "$results"
+
+echo "Generating workloads in $src"
+only_args=()
+for w in ${ONLY:-}; do only_args+=(--only "$w"); done
+python3 "$here/gen.py" "${only_args[@]}" "$src"
+workloads=$(cd "$src" && ls)
+
+# One run of each assembler in its own directory; the object or binary file
+# must be written and hold the expected code.
+failed=0
+fail() {
+  echo "  FAILED: $*"
+  failed=1
+}
+echo
+echo "Checking outputs"
+for w in $workloads; do
+  d=$src/$w
+  rm -f "$d/torvik/main.otk" "$d/pasmo/main.bin" "$d/z80asm/main.bin" "$d/gnu/main.o" "$d/gnu/main.bin"
+
+  rc=0
+  (cd "$d/torvik" && "$TORVIK" main.asm main.otk >log.txt 2>&1) || rc=$?
+  if [ $rc != 0 ]; then
+    fail "$w: Torvik exited with status $rc ($(grep -m1 -E 'Error|Warning' "$d/torvik/log.txt" || tail -n1 "$d/torvik/log.txt"))"
+  elif [ ! -s "$d/torvik/main.otk" ]; then
+    fail "$w: Torvik wrote no object file"
+  elif ! grep -q '0 error(s), 0 warning(s)' "$d/torvik/log.txt"; then
+    fail "$w: Torvik reported problems: $(tail -n1 "$d/torvik/log.txt")"
+  else
+    python3 "$here/objcheck.py" otk "$d/torvik/main.otk" "$d" | sed 's/^/  /' || fail "$w: Torvik wrote wrong code"
+  fi
+
+  if ! (cd "$d/pasmo" && pasmo main.asm main.bin >log.txt 2>&1); then
+    fail "$w: pasmo failed: $(head -n1 "$d/pasmo/log.txt")"
+  elif [ ! -f "$d/pasmo/main.bin" ]; then
+    fail "$w: pasmo wrote no output"
+  else
+    python3 "$here/objcheck.py" bin "$d/pasmo/main.bin" "$d" | sed 's/^/  /' || fail "$w: pasmo wrote other code"
+  fi
+
+  if ! (cd "$d/z80asm" && z80asm -i main.asm -o main.bin >log.txt 2>&1); then
+    fail "$w: z80asm failed: $(head -n1 "$d/z80asm/log.txt")"
+  elif [ ! -f "$d/z80asm/main.bin" ]; then
+    fail "$w: z80asm wrote no output"
+  else
+    python3 "$here/objcheck.py" bin "$d/z80asm/main.bin" "$d" | sed 's/^/  /' || fail "$w: z80asm wrote other code"
+  fi
+
+  if ! (cd "$d/gnu" && z80-unknown-coff-as -o main.o main.s >log.txt 2>&1); then
+    fail "$w: GNU as failed: $(head -n1 "$d/gnu/log.txt")"
+  elif [ ! -f "$d/gnu/main.o" ]; then
+    fail "$w: GNU as wrote no output"
+  else
+    z80-unknown-coff-objcopy -O binary "$d/gnu/main.o" "$d/gnu/main.bin"
+    python3 "$here/objcheck.py" bin "$d/gnu/main.bin" "$d" | sed 's/^/  /' || fail "$w: GNU as wrote other code"
+  fi
+done
+
+if [ $failed != 0 ]; then
+  echo
+  echo "run.sh: an assembler failed on its input; see the lines marked FAILED"
+  exit 1
+fi
+[ $check_only = 1 ] && { echo; echo "All outputs as expected."; exit 0; }
+
+echo
+echo "Timing: $warmup warm-up runs and $runs_text per command"
+load_before=$(cut -d' ' -f1 /proc/loadavg)
+for w in $workloads; do
+  d=$src/$w
+  echo "  $w"
+  hyperfine --warmup "$warmup" "${run_args[@]}" --style basic \
+    --export-json "$results/$w.json" \
+    -n torvik "cd '$d/torvik' && '$TORVIK' main.asm main.otk" \
+    -n pasmo "cd '$d/pasmo' && pasmo main.asm main.bin" \
+    -n z80asm "cd '$d/z80asm' && z80asm -i main.asm -o main.bin" \
+    -n gnu "cd '$d/gnu' && z80-unknown-coff-as -o main.o main.s" \
+    >"$results/$w.log" 2>&1 || { echo "run.sh: hyperfine failed on $w, see $results/$w.log"; exit 1; }
+done
+
+load_after=$(cut -d' ' -f1 /proc/loadavg)
+
+echo
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
+echo "Load average (1 min) before and after timing: $load_before, $load_after"
+if python3 -c "import sys; sys.exit(0 if max($load_before, $load_after) > $(nproc) / 2 else 1)"; then
+  echo "Note: other work was running on this machine; wall times are inflated and noisy."
+fi
+echo "Torvik: $TORVIK"
+echo
+python3 "$here/report.py" "$results"
+exit 0
