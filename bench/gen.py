@@ -344,7 +344,6 @@ class Program:
         the module limits. Returns (code bytes, relocation addresses)."""
         env = Env()
         pc = 0
-        pending = []  # assignments and labels in order, for a first pass
         lines = 0
         for item in self.walk():
             lines += 1
@@ -516,11 +515,10 @@ def symbols_program(name, nsyms, seed):
     n_ld = nsyms // 16
     n_dw = nsyms // 4
 
-    values = []  # (key, value, degree) of names defined so far
-    labels = []  # keys of top-level labels defined so far
-    all_globals = []  # every non-local name, for forward references
+    earlier = []  # global names defined so far (assignments may use them)
+    labels = []  # top-level labels defined so far
     top = None
-    locals_here = []  # Sym of locals defined under the current top label
+    locals_here = []  # Sym of the locals defined under the current label
 
     # Plan: the order of definitions, labels spread evenly among assignments.
     kinds = ["L"] * nlabels + ["A"] * nassign
@@ -540,9 +538,7 @@ def symbols_program(name, nsyms, seed):
             plan.append(("A", make_name(rnd, na, "k"), False))
             na += 1
     top = None
-    for kind, nm, local in plan:
-        if not local:
-            all_globals.append(nm)
+    all_globals = [nm for _, nm, local in plan if not local]  # code may refer forward
 
     # References are spread over the definitions in proportion.
     refs_per_def_ld = n_ld / len(plan)
@@ -551,9 +547,10 @@ def symbols_program(name, nsyms, seed):
     dw_pending = []
 
     def pick_earlier():
+        """A name defined above: half the time a recent one."""
         if rnd.random() < 0.5:
-            return values[-rnd.randint(1, min(len(values), 64))]
-        return values[rnd.randrange(len(values))]
+            return earlier[-rnd.randint(1, min(len(earlier), 64))]
+        return earlier[rnd.randrange(len(earlier))]
 
     def ref_expr(spaced):
         """A reference for ld hl,nn or .dw: any global name (also one defined
@@ -576,34 +573,30 @@ def symbols_program(name, nsyms, seed):
                 main.append(Words(dw_pending, spaced=rnd.random() < 0.5))
                 dw_pending = []
             main.append(Label(sym, one_byte_insn(rnd)))
-            values.append((sym.key, None, 1))
             if local:
                 locals_here.append(sym)
             else:
                 top = nm
                 labels.append(nm)
+                earlier.append(nm)
                 locals_here = []
         else:
             r = rnd.random()
             spaced = rnd.random() < 0.5
-            if r < 0.25 or not values:
+            if r < 0.25 or not earlier:
                 expr = Expr.of(number(rnd, rnd.randint(0, 60000)))
             elif r < 0.70:
-                key, _, _ = pick_earlier()
                 d = rnd.randint(1, 200)
                 sign = 1 if rnd.random() < 0.6 else -1
-                expr = Expr([(1, Sym(key)), (sign, number(rnd, d))], spaced)
+                expr = Expr([(1, Sym(pick_earlier())), (sign, number(rnd, d))], spaced)
             elif r < 0.90:
                 a, b = pick_earlier(), pick_earlier()
-                expr = Expr([(1, Sym(a[0])), (-1, Sym(b[0])), (1, number(rnd, rnd.randint(0, 99)))], spaced)
+                expr = Expr([(1, Sym(a)), (-1, Sym(b)), (1, number(rnd, rnd.randint(0, 99)))], spaced)
             else:
                 lab = rnd.choice(labels)
                 expr = Expr([(1, Sym(lab)), (1, Num(rnd.randint(0, 99)))], spaced)
             main.append(Assign(nm, expr))
-            values.append((nm, None, None))
-        # local keys cannot be named from an assignment: keep them out
-        if values[-1][0].find("__") >= 0:
-            values.pop()
+            earlier.append(nm)
 
         acc_ld += refs_per_def_ld
         acc_dw += refs_per_def_dw
@@ -979,7 +972,8 @@ def lines_program(name, seed, total_lines=60000, nfiles=24):
     for i, fn in enumerate(file_names):
         includer[fn] = file_names[i - 1] if i % 5 == 4 else "main"
     order = ["main"] + file_names
-    # Items per file, generated in include order so names are defined above use.
+    # The items of each file; names are drawn from those generated so far,
+    # and fix_constant_order settles uses that the include order puts first.
     per_file = {}
     for fn, piece in zip(order, pieces):
         items = [Comment(" %s - line-heavy workload" % fn)]
@@ -1019,44 +1013,37 @@ def lines_program(name, seed, total_lines=60000, nfiles=24):
             else:
                 items.append(Bytes([sentence(rnd, 1, 3), Num(0)]))
         per_file[fn] = items
-    # Assemble: each include directive goes at a random point of its includer.
+    # Each include directive goes at a random point of its includer.
     for fn in order:
         prog.file(fn).extend(per_file[fn])
     for fn in file_names:
         host = prog.files[includer[fn]]
-        pos = rnd.randint(1, len(host))
-        # keep the include after every line it must follow: constants defined
-        # in an included file are only used below it, so put it near the front
-        host.insert(min(pos, 1 + len(host) // 8), Include(fn))
-    prog.order = order
-    # Constants used before the file that defines them is included would be
-    # undefined: a constant's uses must come after its definition in include
-    # order. Rewrite, in include order, any use of a later constant.
+        host.insert(rnd.randint(1, len(host)), Include(fn))
     fix_constant_order(prog)
     prog.files["main"].append(Insn(["ret"], [0xC9]))
     return prog
 
 
 def fix_constant_order(prog):
+    """Assignments are evaluated where they stand, and 8-bit operands may not
+    name a symbol that is defined further on either (it would be undefined in
+    a one-pass reading of the value). Once the includes are placed, replace
+    every such use that the include order puts above its definition by a
+    number."""
     defined = set()
-    first = None
+
+    def settle(e, number):
+        if any(isinstance(t, Sym) and t.key not in defined for _, t in e.terms):
+            e.terms = [(1, Num(number))]
+
     for item in prog.walk():
         if isinstance(item, Assign):
-            for i, (s, t) in enumerate(item.expr.terms):
-                if isinstance(t, Sym) and t.key not in defined:
-                    item.expr.terms = [(1, Num(7))]
-                    break
+            settle(item.expr, 7)
             defined.add(item.name)
-            if first is None:
-                first = item.name
         elif isinstance(item, Insn):
             for c in item.code:
                 if isinstance(c, tuple) and c[0] == "b":
-                    e = c[1]
-                    for s, t in e.terms:
-                        if isinstance(t, Sym) and t.key not in defined:
-                            e.terms[:] = [(1, Num(42))]
-                            break
+                    settle(c[1], 42)
 
 
 # ---------------------------------------------------------------------------
