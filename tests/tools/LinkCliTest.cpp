@@ -1,0 +1,78 @@
+// otklink's command line: what it writes on success, and that a failed run
+// leaves no image and no map (and an older image as it was).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ToolTestSupport.h"
+
+namespace torvik::tools::test {
+namespace {
+
+// call f / nop, with f external; and a module whose public f is at 1.
+const char* const kCaller = "04 00 CD 00 00 00  00 00  01 00 01 66 00 01 00 01 00  00 00  00 00";
+const char* const kCallee = "02 00 00 C9  00 00  00 00  01 00 01 66 00 01 00  00 00";
+
+struct CliCase {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  std::string err;
+};
+
+class LinkCommandLine : public ::testing::TestWithParam<CliCase> {};
+
+TEST_P(LinkCommandLine, FailsWithoutWritingAnything) {
+  TempDir dir;
+  WriteFile(dir / "caller.otk", FromHex(kCaller));
+  WriteFile(dir / "callee.otk", FromHex(kCallee));
+  WriteFile(dir / "old.bin", "old image");
+  const auto result = RunTool("otklink", GetParam().args, dir.path());
+  EXPECT_EQ(result.status, GetParam().status);
+  EXPECT_EQ(result.err, GetParam().err);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(ReadFile(dir / "old.bin"), "old image");
+  EXPECT_FALSE(torvik::test::FileExists(dir / "new.bin"));
+  EXPECT_FALSE(torvik::test::FileExists(dir / "new.map"));
+}
+
+const std::string kUsage =
+    "usage: otklink -o OUT [--org ADDR] [--format bin|ihex] [--map FILE] A.otk [B.otk ...]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LinkCommandLine,
+    ::testing::Values(
+        CliCase{"UndefinedExternal", {"-o", "old.bin", "--map", "new.map", "caller.otk"}, 1,
+                "otklink: error: undefined symbol \"f\", referred to in \"caller.otk\"\n"},
+        CliCase{"SymbolPublicTwice", {"-o", "old.bin", "callee.otk", "callee.otk", "caller.otk"}, 1,
+                "otklink: error: symbol \"f\" is public in both \"callee.otk\" and \"callee.otk\"\n"},
+        CliCase{"PastSixtyFourKiB", {"-o", "new.bin", "--org", "$FFFC", "caller.otk", "callee.otk"}, 1,
+                "otklink: error: the image does not fit in 64 KiB: 6 bytes from $FFFC would end at $10002\n"},
+        CliCase{"MissingObject", {"-o", "new.bin", "caller.otk", "none.otk"}, 1,
+                "otklink: error: cannot read \"none.otk\"\n"},
+        CliCase{"MapCannotBeWritten", {"-o", "new.bin", "--map", "no/such/dir/new.map", "caller.otk", "callee.otk"}, 1,
+                "otklink: error: cannot write \"no/such/dir/new.map\"\n"},
+        CliCase{"MapIsTheImage", {"-o", "new.bin", "--map", "new.bin", "caller.otk", "callee.otk"}, 1,
+                "otklink: error: the map and the image cannot be the same file \"new.bin\"\n"},
+        CliCase{"NoOutput", {"caller.otk"}, 2, kUsage},
+        CliCase{"NoInput", {"-o", "new.bin"}, 2, kUsage},
+        CliCase{"BadOrigin", {"-o", "new.bin", "--org", "0x10000", "caller.otk"}, 2,
+                "otklink: error: --org needs an address from 0 to $FFFF, not \"0x10000\"\n" + kUsage},
+        CliCase{"BadFormat", {"-o", "new.bin", "--format", "elf", "caller.otk"}, 2,
+                "otklink: error: --format is bin or ihex, not \"elf\"\n" + kUsage}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LinkCommandLine, WritesTheImageAndTheMap) {
+  TempDir dir;
+  WriteFile(dir / "caller.otk", FromHex(kCaller));
+  WriteFile(dir / "callee.otk", FromHex(kCallee));
+  const auto result = RunTool("otklink", {"-o", "p.bin", "--org", "0x10", "--map", "p.map", "caller.otk", "callee.otk"},
+                              dir.path());
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  // f is at 1 of the second module, which starts at $10 + 4.
+  EXPECT_EQ(ToHex(ReadFile(dir / "p.bin")), ToHex(FromHex("CD 15 00 00  00 C9")));
+  EXPECT_THAT(ReadFile(dir / "p.map"), ::testing::HasSubstr("  $0015    f       callee.otk\n"));
+}
+
+}  // namespace
+}  // namespace torvik::tools::test
