@@ -26,10 +26,11 @@ bytes, 65534 intermediate lines, 8192 relocations):
     scale-NNNNN   the symbol-heavy shape at 1000 .. 16000 symbols
 
 Usage:
-    gen.py OUTDIR            OUTDIR/<workload>/<assembler>/main.<ext> + includes,
-                             OUTDIR/<workload>/expected.{bin,relocs}
-    gen.py --check DIR       only the Torvik sources, DIR/<workload>/main.asm,
-                             with expected.bin and expected.relocs beside them
+    gen.py OUTDIR            OUTDIR/<workload>/main.asm (Torvik), main.pasmo,
+                             main.z80asm, main.s (GNU as), their includes
+                             (part01.asm, part01.pasmo, ...) and
+                             expected.bin, expected.relocs
+    gen.py --check DIR       the same with the Torvik sources only
     gen.py --list            print the workload names
 
 Output depends only on the fixed seeds below: two runs write identical files.
@@ -41,7 +42,9 @@ import random
 import sys
 
 DIALECTS = ("torvik", "pasmo", "z80asm", "gnu")
-SUFFIX = {"torvik": ".asm", "pasmo": ".asm", "z80asm": ".asm", "gnu": ".s"}
+# The four sources of a workload stand side by side in one directory, told
+# apart by their suffixes.
+SUFFIX = {"torvik": ".asm", "pasmo": ".pasmo", "z80asm": ".z80asm", "gnu": ".s"}
 
 # Module limits the workloads must respect.
 MAX_CODE = 16384
@@ -1086,11 +1089,8 @@ def main(argv):
             continue
         code, relocs = prog.build()
         base = os.path.join(target, prog.name)
-        if args.check:
-            prog.write(base, "torvik")
-        else:
-            for d in DIALECTS:
-                prog.write(os.path.join(base, d), d)
+        for d in ("torvik",) if args.check else DIALECTS:
+            prog.write(base, d)
         write_expected(base, code, relocs)
         s = prog.stats
         print("%-12s %6d lines %6d symbols %6d code bytes %5d relocations" % (prog.name, s["lines"], s["symbols"], s["code"], s["relocs"]))

@@ -57,6 +57,7 @@ if [ -z "${TORVIK:-}" ]; then
 fi
 TORVIK=$(cd "$(dirname "$TORVIK")" && pwd)/$(basename "$TORVIK")
 [ -x "$TORVIK" ] || { echo "run.sh: no Torvik binary at $TORVIK" >&2; exit 2; }
+case "$TORVIK" in *" "*) echo "run.sh: the Torvik path must not hold blanks: $TORVIK" >&2; exit 2 ;; esac
 
 src=$work/src
 results=$work/results
@@ -80,43 +81,49 @@ echo
 echo "Checking outputs"
 for w in $workloads; do
   d=$src/$w
-  rm -f "$d/torvik/main.otk" "$d/pasmo/main.bin" "$d/z80asm/main.bin" "$d/gnu/main.o" "$d/gnu/main.bin"
+  rm -f "$d"/main.otk "$d"/pasmo.bin "$d"/z80asm.bin "$d"/main.o "$d"/gnu.bin
 
   rc=0
-  (cd "$d/torvik" && "$TORVIK" main.asm main.otk >log.txt 2>&1) || rc=$?
+  (cd "$d" && "$TORVIK" main.asm main.otk >torvik.log 2>&1) || rc=$?
   if [ $rc != 0 ]; then
-    fail "$w: Torvik exited with status $rc ($(grep -m1 -E 'Error|Warning' "$d/torvik/log.txt" || tail -n1 "$d/torvik/log.txt"))"
-  elif [ ! -s "$d/torvik/main.otk" ]; then
+    fail "$w: Torvik exited with status $rc ($(grep -m1 -E 'Error|Warning' "$d/torvik.log" || tail -n1 "$d/torvik.log"))"
+  elif [ ! -s "$d/main.otk" ]; then
     fail "$w: Torvik wrote no object file"
-  elif ! grep -q '0 error(s), 0 warning(s)' "$d/torvik/log.txt"; then
-    fail "$w: Torvik reported problems: $(tail -n1 "$d/torvik/log.txt")"
+  elif ! grep -q '0 error(s), 0 warning(s)' "$d/torvik.log"; then
+    fail "$w: Torvik reported problems: $(tail -n1 "$d/torvik.log")"
   else
-    python3 "$here/objcheck.py" otk "$d/torvik/main.otk" "$d" | sed 's/^/  /' || fail "$w: Torvik wrote wrong code"
+    python3 "$here/objcheck.py" otk "$d/main.otk" "$d" | sed 's/^/  /' || fail "$w: Torvik wrote wrong code"
   fi
 
-  if ! (cd "$d/pasmo" && pasmo main.asm main.bin >log.txt 2>&1); then
-    fail "$w: pasmo failed: $(head -n1 "$d/pasmo/log.txt")"
-  elif [ ! -f "$d/pasmo/main.bin" ]; then
+  rc=0
+  (cd "$d" && pasmo main.pasmo pasmo.bin >pasmo.log 2>&1) || rc=$?
+  if [ $rc != 0 ]; then
+    fail "$w: pasmo exited with status $rc ($(head -n1 "$d/pasmo.log"))"
+  elif [ ! -f "$d/pasmo.bin" ]; then
     fail "$w: pasmo wrote no output"
   else
-    python3 "$here/objcheck.py" bin "$d/pasmo/main.bin" "$d" | sed 's/^/  /' || fail "$w: pasmo wrote other code"
+    python3 "$here/objcheck.py" bin "$d/pasmo.bin" "$d" | sed 's/^/  /' || fail "$w: pasmo wrote other code"
   fi
 
-  if ! (cd "$d/z80asm" && z80asm -i main.asm -o main.bin >log.txt 2>&1); then
-    fail "$w: z80asm failed: $(head -n1 "$d/z80asm/log.txt")"
-  elif [ ! -f "$d/z80asm/main.bin" ]; then
+  rc=0
+  (cd "$d" && z80asm -i main.z80asm -o z80asm.bin >z80asm.log 2>&1) || rc=$?
+  if [ $rc != 0 ]; then
+    fail "$w: z80asm exited with status $rc ($(head -n1 "$d/z80asm.log"))"
+  elif [ ! -f "$d/z80asm.bin" ]; then
     fail "$w: z80asm wrote no output"
   else
-    python3 "$here/objcheck.py" bin "$d/z80asm/main.bin" "$d" | sed 's/^/  /' || fail "$w: z80asm wrote other code"
+    python3 "$here/objcheck.py" bin "$d/z80asm.bin" "$d" | sed 's/^/  /' || fail "$w: z80asm wrote other code"
   fi
 
-  if ! (cd "$d/gnu" && z80-unknown-coff-as -o main.o main.s >log.txt 2>&1); then
-    fail "$w: GNU as failed: $(head -n1 "$d/gnu/log.txt")"
-  elif [ ! -f "$d/gnu/main.o" ]; then
+  rc=0
+  (cd "$d" && z80-unknown-coff-as -o main.o main.s >gnu.log 2>&1) || rc=$?
+  if [ $rc != 0 ]; then
+    fail "$w: GNU as exited with status $rc ($(head -n1 "$d/gnu.log"))"
+  elif [ ! -f "$d/main.o" ]; then
     fail "$w: GNU as wrote no output"
   else
-    z80-unknown-coff-objcopy -O binary "$d/gnu/main.o" "$d/gnu/main.bin"
-    python3 "$here/objcheck.py" bin "$d/gnu/main.bin" "$d" | sed 's/^/  /' || fail "$w: GNU as wrote other code"
+    z80-unknown-coff-objcopy -O binary -j .text "$d/main.o" "$d/gnu.bin"
+    python3 "$here/objcheck.py" bin "$d/gnu.bin" "$d" | sed 's/^/  /' || fail "$w: GNU as wrote other code"
   fi
 done
 
@@ -133,13 +140,15 @@ load_before=$(cut -d' ' -f1 /proc/loadavg)
 for w in $workloads; do
   d=$src/$w
   echo "  $w"
-  hyperfine --warmup "$warmup" "${run_args[@]}" --style basic \
+  # Without a shell (-N), from inside the workload's directory, where
+  # Torvik also writes its intermediate file.
+  (cd "$d" && hyperfine -N --warmup "$warmup" "${run_args[@]}" --style basic \
     --export-json "$results/$w.json" \
-    -n torvik "cd '$d/torvik' && '$TORVIK' main.asm main.otk" \
-    -n pasmo "cd '$d/pasmo' && pasmo main.asm main.bin" \
-    -n z80asm "cd '$d/z80asm' && z80asm -i main.asm -o main.bin" \
-    -n gnu "cd '$d/gnu' && z80-unknown-coff-as -o main.o main.s" \
-    >"$results/$w.log" 2>&1 || { echo "run.sh: hyperfine failed on $w, see $results/$w.log"; exit 1; }
+    -n torvik "$TORVIK main.asm main.otk" \
+    -n pasmo "pasmo main.pasmo pasmo.bin" \
+    -n z80asm "z80asm -i main.z80asm -o z80asm.bin" \
+    -n gnu "z80-unknown-coff-as -o main.o main.s" \
+    >"$results/$w.log" 2>&1) || { echo "run.sh: hyperfine failed on $w, see $results/$w.log"; exit 1; }
 done
 
 load_after=$(cut -d' ' -f1 /proc/loadavg)
