@@ -29,8 +29,12 @@ struct Evaluation {
   // A relocatable value was combined by an operation other than adding or
   // subtracting, which no relocation can express.
   bool nonlinear = false;
-  // The expression names an external symbol or a symbol bound to one.
+  // The expression names an external symbol, or a symbol bound to one.
   bool external = false;
+  bool bound = false;
+  // A relocatable symbol or '$' was read: only then can the value depend
+  // on the offset the evaluation was given.
+  bool usesBase = false;
 };
 
 // One line of the intermediate file as the passes read it.
@@ -98,7 +102,7 @@ class CAssembler {
   // One level of evaluation: the whole text, or a group after its '('.
   struct Level;
   Level EvaluateLevel(std::string_view text, std::int32_t offset, bool nested);
-  bool OperandIsExternal(std::string_view identifier) const;
+  bool Link(const Evaluation& operand, bool& externalSeen, bool& boundSeen);
   void RecordExternalRef(std::string_view name, std::int32_t address);
   template <typename Visit>
   static void ForEachIdentifier(std::string_view text, Visit visit);

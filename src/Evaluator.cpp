@@ -2,7 +2,10 @@
 // strictly left to right, without precedence; parentheses are the only
 // grouping. Besides the value, the evaluator tracks how the value depends on
 // the module's base address and on external symbols, because the object
-// format can only add one base or one external address to a 16-bit field.
+// format can only add the module's base and external addresses to a 16-bit
+// field: the operand probes record one directly named external symbol and
+// one symbol bound to an external, so an expression may add at most one of
+// each.
 #include "Assembler.h"
 
 namespace torvik {
@@ -41,6 +44,18 @@ void CombineRelocation(Operation op, Evaluation& result, const Evaluation& opera
 
 }  // namespace
 
+// Notes the external symbols an operand names; a second one of a kind
+// cannot be recorded, so it ends the evaluation.
+bool CAssembler::Link(const Evaluation& operand, bool& externalSeen, bool& boundSeen) {
+  if ((operand.external && externalSeen) || (operand.bound && boundSeen)) {
+    Error(210, "");
+    return false;
+  }
+  externalSeen = externalSeen || operand.external;
+  boundSeen = boundSeen || operand.bound;
+  return true;
+}
+
 struct CAssembler::Level {
   enum class End { Text, Closed, Aborted };
   Evaluation result;
@@ -48,22 +63,21 @@ struct CAssembler::Level {
   std::size_t closeAt = 0;  // just after the closing ')', in this level's text
 };
 
-bool CAssembler::OperandIsExternal(std::string_view identifier) const {
-  return symbols_.IsExternal(identifier) || symbols_.ExternalOf(identifier).has_value();
-}
 
 CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t offset, bool nested) {
   Level level;
   Evaluation& result = level.result;
   Operation pending = Operation::Assign;
-  bool externalSeen = false;
+  bool externalSeen = false;  // a directly named external symbol
+  bool boundSeen = false;     // a symbol bound to an external
   const auto aborted = [&level] {
     level.result = Evaluation{};
     level.end = Level::End::Aborted;
     return level;
   };
-  const auto finished = [&level, &externalSeen](Level::End end) {
+  const auto finished = [&level, &externalSeen, &boundSeen](Level::End end) {
     level.result.external = externalSeen;
+    level.result.bound = boundSeen;
     level.end = end;
     return level;
   };
@@ -76,7 +90,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       break;
     }
     const ExprToken token = NextToken(text, pos);
-    const bool seenBefore = externalSeen;
+    const bool linkedBefore = externalSeen || boundSeen;
     Evaluation operand;
     bool isOperand = true;
     bool groupOpen = false;
@@ -90,15 +104,12 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
           if (entry->relocatable) {
             operand.value = Wrapped(std::int64_t{operand.value} + offset);
             operand.relocation = 1;
+            operand.usesBase = true;
           }
         }
-        if (OperandIsExternal(name)) {
-          if (externalSeen) {
-            Error(210, "");
-            return aborted();
-          }
-          externalSeen = operand.external = true;
-        }
+        operand.external = symbols_.IsExternal(name);
+        operand.bound = !operand.external && symbols_.ExternalOf(name).has_value();
+        if (!Link(operand, externalSeen, boundSeen)) return aborted();
         break;
       }
       case ExprToken::Kind::Number:
@@ -107,6 +118,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       case ExprToken::Kind::Location:
         operand.value = Wrapped(std::int64_t{locationCounter_} + offset);
         operand.relocation = 1;
+        operand.usesBase = true;
         break;
       case ExprToken::Kind::CharConstant:
         if (token.badEscape) Error(307, std::string_view(&token.escapeChar, token.escapeChar == '\0' ? 0 : 1));
@@ -118,13 +130,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
         const Level group = EvaluateLevel(text.substr(pos + 1), offset, true);
         if (group.end == Level::End::Aborted) return aborted();
         operand = group.result;
-        if (operand.external) {
-          if (externalSeen) {
-            Error(210, "");
-            return aborted();
-          }
-          externalSeen = true;
-        }
+        if (!Link(operand, externalSeen, boundSeen)) return aborted();
         groupOpen = group.end == Level::End::Text;
         if (groupOpen) Error(303, "");
         next = pos + 1 + group.closeAt;
@@ -149,6 +155,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
     }
 
     if (isOperand) {
+      result.usesBase = result.usesBase || operand.usesBase;
       bool divisionByZero = false;
       const std::int32_t value = ApplyOperation(pending, result.value, operand.value, divisionByZero);
       if (divisionByZero) {
@@ -159,8 +166,10 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       }
       // An external address can only be added: not combined otherwise,
       // not subtracted, and not replaced by a following operand.
-      if ((externalSeen && !IsArithmetic(pending)) || (operand.external && pending == Operation::Subtract) ||
-          (seenBefore && pending == Operation::Assign)) {
+      const bool linked = externalSeen || boundSeen;
+      const bool operandLinked = operand.external || operand.bound;
+      if ((linked && !IsArithmetic(pending)) || (operandLinked && pending == Operation::Subtract) ||
+          (linkedBefore && pending == Operation::Assign)) {
         Error(209, "");
         return aborted();
       }
@@ -247,7 +256,11 @@ bool CAssembler::NamesExternalForSizing(std::string_view text) {
 }
 
 bool CAssembler::CheckRelocatable(std::string_view text, std::optional<std::int32_t> recordAt) {
+  const int reportsBefore = errorCount_ + warningCount_;
   const Evaluation placed = EvaluateTracked(text, 0);
+  // Without a relocatable operand the second evaluation gives the same
+  // value; when the first printed nothing, it would print nothing either.
+  if (!placed.usesBase && errorCount_ + warningCount_ == reportsBefore) return false;
   const std::int32_t moved = Evaluate(text, kRelocationProbeOffset);
   if (!placed.nonlinear && moved == placed.value) return false;
   const std::uint32_t shift = static_cast<std::uint32_t>(moved) - static_cast<std::uint32_t>(placed.value);

@@ -8,26 +8,41 @@ namespace {
 
 bool IsConversionSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-int DigitValue(char c) {
+inline int DigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'z') return c - 'a' + 10;
   if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
   return 99;
 }
 
-struct OperatorSpelling {
-  std::string_view text;
-  Operation op;
-};
-
-// Two-character operators are tried before one-character ones.
-constexpr OperatorSpelling kOperators[] = {
-    {"==", Operation::Equal},     {"!=", Operation::NotEqual},   {"<=", Operation::LessEqual},
-    {">=", Operation::GreaterEqual}, {"<<", Operation::ShiftLeft}, {">>", Operation::ShiftRight},
-    {"+", Operation::Add},        {"-", Operation::Subtract},    {"*", Operation::Multiply},
-    {"/", Operation::Divide},     {"&", Operation::And},         {"|", Operation::Or},
-    {"^", Operation::Xor},        {"<", Operation::Less},        {">", Operation::Greater},
-};
+// The operator that starts with `c` (and `next`), and its length; 0 when
+// none does. Two-character operators are tried before one-character ones.
+int OperatorAt(char c, char next, Operation& op) {
+  switch (c) {
+    case '=':
+      if (next == '=') return op = Operation::Equal, 2;
+      return 0;
+    case '!':
+      if (next == '=') return op = Operation::NotEqual, 2;
+      return 0;
+    case '<':
+      if (next == '=') return op = Operation::LessEqual, 2;
+      if (next == '<') return op = Operation::ShiftLeft, 2;
+      return op = Operation::Less, 1;
+    case '>':
+      if (next == '=') return op = Operation::GreaterEqual, 2;
+      if (next == '>') return op = Operation::ShiftRight, 2;
+      return op = Operation::Greater, 1;
+    case '+': return op = Operation::Add, 1;
+    case '-': return op = Operation::Subtract, 1;
+    case '*': return op = Operation::Multiply, 1;
+    case '/': return op = Operation::Divide, 1;
+    case '&': return op = Operation::And, 1;
+    case '|': return op = Operation::Or, 1;
+    case '^': return op = Operation::Xor, 1;
+    default: return 0;
+  }
+}
 
 char At(std::string_view text, std::size_t pos) { return pos < text.size() ? text[pos] : '\0'; }
 
@@ -152,16 +167,9 @@ ExprToken NextToken(std::string_view text, std::size_t pos) {
     token.end = pos + 1;
     return token;
   }
-  for (const auto& spelling : kOperators) {
-    if (text.substr(pos, spelling.text.size()) == spelling.text) {
-      token.kind = ExprToken::Kind::Operator;
-      token.op = spelling.op;
-      token.end = pos + spelling.text.size();
-      return token;
-    }
-  }
-  token.kind = ExprToken::Kind::Invalid;
-  token.end = pos + 1;
+  const int length = OperatorAt(c, At(text, pos + 1), token.op);
+  token.kind = length > 0 ? ExprToken::Kind::Operator : ExprToken::Kind::Invalid;
+  token.end = pos + static_cast<std::size_t>(length > 0 ? length : 1);
   return token;
 }
 

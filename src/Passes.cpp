@@ -121,7 +121,10 @@ void CAssembler::SecondPass(const std::vector<SourceLine>& lines) {
 }
 
 void CAssembler::DefineAssignment(std::string_view label, std::string_view expression) {
-  const std::int32_t value = Evaluate(expression);
+  const Evaluation evaluation = EvaluateTracked(expression);
+  const std::int32_t value = evaluation.value;
+  // A symbol can be bound to one external only.
+  if (evaluation.external && evaluation.bound) Error(210, "");
   const auto external = FirstExternalName(expression);
   const bool relocatable = CheckRelocatable(expression, std::nullopt);
   symbols_.Define(label, value, false, relocatable, false,

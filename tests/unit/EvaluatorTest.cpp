@@ -104,7 +104,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"ext 5", 0, Err(209, "External symbol used with non-arithmetic operator")},
                       ValueCase{"bound + 1", 4, ""},
                       ValueCase{"bound * 2", 0, Err(209, "External symbol used with non-arithmetic operator")},
-                      ValueCase{"ext + bound", 0, Err(210, "Multiple external symbols used in expression")},
+                      // One external and one bound symbol are both recorded, so both link.
+                      ValueCase{"ext + bound", 3, ""},
+                      ValueCase{"bound + bound", 0, Err(210, "Multiple external symbols used in expression")},
+                      ValueCase{"(bound) + 1 + (bound)", 0, Err(210, "Multiple external symbols used in expression")},
                       ValueCase{"((ext) | 1) + 2", 0, Err(209, "External symbol used with non-arithmetic operator")}));
 
 TEST(Evaluator, OffsetIsAddedForEveryRelocatableOperand) {
