@@ -7,7 +7,6 @@
 #include <map>
 #include <set>
 
-#include "Deps.h"
 #include "ToolTestSupport.h"
 
 namespace torvik::tools::test {
@@ -98,11 +97,6 @@ TEST(Deps, WritesTheRuleToAFileWhole) {
   result = RunTool("otkdeps", {"-o", "s.d", "s.asm", "s.otk"}, dir.path());
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(ReadFile(dir / "s.d"), "s.otk: s.asm a.inc\n");
-}
-
-TEST(Deps, EscapingForMake) {
-  EXPECT_EQ(EscapeForMake("plain/name.inc"), "plain/name.inc");
-  EXPECT_EQ(EscapeForMake("a b\tc#d$e"), "a\\ b\\\tc\\#d$$e");
 }
 
 }  // namespace

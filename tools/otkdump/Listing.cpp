@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
 
 #include "ToolSupport.h"
 
@@ -68,13 +69,15 @@ std::string Describe(const ExpandedSource& source, const Disagreement& at) {
          source.files[static_cast<std::size_t>(line.fileIndex)] + "\"";
 }
 
-bool HasExternalAt(const ObjectModule& module, std::uint32_t address) {
+// Marks the code addresses at which an external reference's field begins.
+std::vector<bool> ExternalFields(const ObjectModule& module) {
+  std::vector<bool> marked(module.code.size() + 1, false);
   for (const auto& external : module.externals) {
-    if (std::find(external.addresses.begin(), external.addresses.end(), address) != external.addresses.end()) {
-      return true;
+    for (const auto address : external.addresses) {
+      if (address < marked.size()) marked[address] = true;
     }
   }
-  return false;
+  return marked;
 }
 
 // Walks the source as pass 1 does: defines labels and assignments, places
@@ -82,7 +85,8 @@ bool HasExternalAt(const ObjectModule& module, std::uint32_t address) {
 // more for an external operand), and sizes each directive where it stands.
 class Placer {
  public:
-  Placer(const ObjectModule& module, CAssembler& assembler) : module_(module), assembler_(assembler) {}
+  Placer(const ObjectModule& module, CAssembler& assembler)
+      : module_(module), assembler_(assembler), externalFields_(ExternalFields(module)) {}
 
   void Run(const std::vector<ScannedLine>& scanned, std::vector<Item>& items) {
     std::size_t next = 0;
@@ -126,7 +130,7 @@ class Placer {
     std::uint32_t length = limit - item.start;
     if (match) {
       length = static_cast<std::uint32_t>(assembler_.Instructions().Row(match->row).length);
-      if (HasExternalAt(module_, item.start + 1)) ++length;
+      if (item.start + 1 < externalFields_.size() && externalFields_[item.start + 1]) ++length;
     }
     item.end = std::min(limit, item.start + length);
     location_ = item.end;
@@ -136,6 +140,7 @@ class Placer {
 
   const ObjectModule& module_;
   CAssembler& assembler_;
+  const std::vector<bool> externalFields_;
   std::int64_t location_ = 0;
   std::size_t instructions_ = 0;
 };
@@ -243,24 +248,26 @@ void PrintByLine(const std::vector<Item>& items, std::uint32_t firstTaken, const
   }
 }
 
-// The line of the top-level file with that number, where there is one.
-const ExpandedLine* TopLevelLine(const ExpandedSource& source, std::uint16_t number) {
+// The first line of the top-level file with each line number.
+std::unordered_map<std::uint16_t, const ExpandedLine*> TopLevelLines(const ExpandedSource& source) {
+  std::unordered_map<std::uint16_t, const ExpandedLine*> lines;
   for (const ExpandedLine& line : source.lines) {
-    if (line.fileIndex == 0 && static_cast<std::uint16_t>(line.lineInFile) == number) return &line;
+    if (line.fileIndex == 0) lines.emplace(static_cast<std::uint16_t>(line.lineInFile), &line);
   }
-  return nullptr;
+  return lines;
 }
 
 void PrintByRecord(const ObjectModule& module, const ExpandedSource& source, std::ostream& out) {
   auto records = module.lines;
   std::stable_sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.address < b.address; });
   const auto size = static_cast<std::uint32_t>(module.code.size());
+  const auto topLevel = TopLevelLines(source);
   Printer printer(module.code, source, out);
   if (!records.empty() && records.front().address > 0) printer.Row(0, records.front().address, nullptr);
   for (std::size_t i = 0; i < records.size(); ++i) {
     const std::uint32_t end = i + 1 < records.size() ? records[i + 1].address : size;
-    const ExpandedLine* text = TopLevelLine(source, records[i].line);
-    ExpandedLine numbered{text != nullptr ? text->text : "", false, 0, records[i].line};
+    const auto text = topLevel.find(records[i].line);
+    ExpandedLine numbered{text != topLevel.end() ? text->second->text : "", false, 0, records[i].line};
     printer.Row(records[i].address, end, &numbered);
   }
   if (records.empty() && size > 0) printer.Row(0, size, nullptr);
