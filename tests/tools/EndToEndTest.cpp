@@ -179,6 +179,38 @@ INSTANTIATE_TEST_SUITE_P(
                       MachineCase{"LoopWithoutHaltStopsAtTheLimit", FromHex("18 FE"), 100, false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct RunCliCase {
+  const char* name;
+  std::string image;
+  std::vector<std::string> args;
+  int status;
+  std::string err;
+};
+
+class RunCommandLine : public ::testing::TestWithParam<RunCliCase> {};
+
+TEST_P(RunCommandLine, RefusesWhatItCannotRun) {
+  TempDir dir;
+  WriteFile(dir / "p.bin", GetParam().image);
+  auto args = GetParam().args;
+  args.push_back("p.bin");
+  const auto result = RunTool("otkrun", args, dir.path());
+  EXPECT_EQ(result.status, GetParam().status);
+  EXPECT_EQ(result.err, GetParam().err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunCommandLine,
+    ::testing::Values(
+        RunCliCase{"NoHaltWithinTheLimit", FromHex("18 FE"), {"--max", "50"}, 1,
+                   "otkrun: error: no HALT within 50 instructions\n"},
+        RunCliCase{"ImagePastTheEndOfMemory", FromHex("00 76"), {"--org", "$FFFF"}, 1,
+                   "otkrun: error: \"p.bin\" (2 bytes) does not fit in memory from $FFFF\n"},
+        RunCliCase{"DumpWithoutLength", FromHex("76"), {"--dump", "$F000"}, 2,
+                   "usage: otkrun [--org ADDR] [--entry ADDR] [--sp ADDR] [--max INSTRUCTIONS] "
+                   "[--dump ADDR:LENGTH]... IMAGE.bin\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Machine, RefusesAnImagePastTheEndOfMemory) {
   Machine machine;
   EXPECT_TRUE(machine.Load({0x76}, 0xFFFF));

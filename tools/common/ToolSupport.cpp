@@ -9,7 +9,7 @@
 namespace torvik::tools {
 
 std::string BesideProgram(const std::string& programPath, const std::string& name) {
-  const auto slash = programPath.find_last_of('/');
+  const auto slash = programPath.find_last_of("/\\");
   if (slash != std::string::npos) return programPath.substr(0, slash + 1) + name;
   std::vector<char> buffer(4096);
   const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());

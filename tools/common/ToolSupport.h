@@ -16,8 +16,8 @@ namespace torvik::tools {
 inline constexpr const char* kTableName = "tkinstr.tab";
 
 // A file beside the running program, found as the assembler finds its
-// table: the program path up to its last '/', or, for a program started
-// through PATH, the directory of the running executable.
+// table: the program path up to its last '/' or backslash, or, for a
+// program started through PATH, the directory of the running executable.
 std::string BesideProgram(const std::string& programPath, const std::string& name);
 
 // A number from the command line: decimal, or hexadecimal after "$", "0x"
