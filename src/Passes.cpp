@@ -31,13 +31,13 @@ bool CAssembler::ReadIntermediate(const IntermediateFile& file, std::string& tex
 void CAssembler::CollectDeclaredExternals(const std::vector<SourceLine>& lines) {
   declaredExternals_.clear();
   for (const SourceLine& raw : lines) {
-    if (raw.tooLong) continue;
-    PrepareLine(raw.text, lineBuffer_);
-    const std::string& line = lineBuffer_;
+    // Only a line with a '.' can hold a directive.
+    if (raw.tooLong || raw.text.find('.') == std::string_view::npos) continue;
+    const std::string_view line = PrepareLine(raw.text, lineBuffer_);
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       pos = LabelFieldEnd(line);
-      if (line.find('=', pos) != std::string::npos) continue;
+      if (line.find('=', pos) != std::string_view::npos) continue;
       bool isPublic = false;
       pos = SkipColons(line, pos, isPublic);
     }
@@ -60,8 +60,7 @@ void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
       ErrorNum(200, static_cast<std::int32_t>(kLineReadLimit));
       continue;
     }
-    PrepareLine(raw.text, lineBuffer_);
-    const std::string& line = lineBuffer_;
+    const std::string_view line = PrepareLine(raw.text, lineBuffer_);
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       std::string label;
@@ -88,8 +87,8 @@ void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
       bool isPublic = false;
       pos = SkipColons(line, pos, isPublic);
       const std::size_t equals = line.find('=', pos);
-      if (equals != std::string::npos) {
-        DefineAssignment(label, std::string_view(line).substr(equals + 1));
+      if (equals != std::string_view::npos) {
+        DefineAssignment(label, line.substr(equals + 1));
         continue;
       }
       symbols_.Define(label, locationCounter_, false, true, isPublic, std::nullopt);
@@ -105,13 +104,12 @@ void CAssembler::SecondPass(const std::vector<SourceLine>& lines) {
   for (const SourceLine& raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) continue;
-    PrepareLine(raw.text, lineBuffer_);
-    const std::string& line = lineBuffer_;
+    const std::string_view line = PrepareLine(raw.text, lineBuffer_);
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       pos = LabelFieldEnd(line);
-      if (line.find('=', pos) != std::string::npos) continue;
-      if (line.front() != '@') topLabel_ = line.substr(0, std::min(pos, kMaxNameLength));
+      if (line.find('=', pos) != std::string_view::npos) continue;
+      if (line.front() != '@') topLabel_.assign(line.substr(0, std::min(pos, kMaxNameLength)));
       bool isPublic = false;
       pos = SkipColons(line, pos, isPublic);
     }

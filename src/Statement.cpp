@@ -5,17 +5,19 @@
 
 namespace torvik {
 
-void PrepareLine(std::string_view raw, std::string& line) {
-  line.assign(raw.substr(0, raw.find(';')));
-  for (char& c : line) {
+std::string_view PrepareLine(std::string_view raw, std::string& buffer) {
+  const std::string_view text = raw.substr(0, raw.find(';'));
+  if (text.find('\t') == std::string_view::npos) return text;
+  buffer.assign(text);
+  for (char& c : buffer) {
     if (c == '\t') c = ' ';
   }
+  return buffer;
 }
 
 std::string PrepareLine(std::string_view raw) {
-  std::string line;
-  PrepareLine(raw, line);
-  return line;
+  std::string buffer;
+  return std::string(PrepareLine(raw, buffer));
 }
 
 std::size_t LabelFieldEnd(std::string_view line) {

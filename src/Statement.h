@@ -10,8 +10,9 @@ namespace torvik {
 
 // Cuts the comment (from the first ';') and turns tabs into spaces.
 std::string PrepareLine(std::string_view raw);
-// The same into a buffer of the caller's, which keeps its storage.
-void PrepareLine(std::string_view raw, std::string& line);
+// The same without copying when the line holds no tab; otherwise the text
+// is prepared in `buffer`. The result stays valid while both do.
+std::string_view PrepareLine(std::string_view raw, std::string& buffer);
 
 // A label field starts in the first column with anything but a space or '.'.
 inline bool HasLabelField(std::string_view line) { return !line.empty() && line[0] != ' ' && line[0] != '.'; }
