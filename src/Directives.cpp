@@ -213,9 +213,11 @@ std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
   bool unterminated = false;
   const std::string name = BinaryFileName(argument, unterminated);
   if (unterminated) Error(308, "");
-  const Descriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+  // Opened without waiting, so that a pipe with no writer cannot hang the
+  // run; only a regular file can be sized.
+  const Descriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
-  const off_t size = file.get() < 0 || ::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)
+  const off_t size = file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)
                          ? -1
                          : ::lseek(file.get(), 0, SEEK_END);
   if (size < 0 || size > INT32_MAX) {
