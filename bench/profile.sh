@@ -34,7 +34,8 @@ workloads=("$@")
 for w in "${workloads[@]}"; do
   dir=$work/profile/$w
   rm -rf "$dir"
-  cp -r "$work/src/$w/torvik" "$dir"
+  mkdir -p "$dir"
+  cp "$work/src/$w"/*.asm "$dir"/
   out=$work/profile/callgrind.$w
   (cd "$dir" && valgrind --tool=callgrind --callgrind-out-file="$out" "$TORVIK" main.asm main.otk >/dev/null 2>"$dir/valgrind.txt")
   echo "=== $w: own cost"
