@@ -19,7 +19,12 @@ def u16(data, pos):
 
 
 def read_otk(path):
-    data = open(path, "rb").read()
+    with open(path, "rb") as f:
+        return read_otk_bytes(f.read())
+
+
+def read_otk_bytes(data):
+    """The code and the local relocation addresses of an object file."""
     size = u16(data, 0)
     code = data[2 : 2 + size]
     if len(code) != size:
@@ -42,12 +47,14 @@ def main(argv):
         print(__doc__)
         return 2
     kind, path, wdir = argv
-    expected = open(os.path.join(wdir, "expected.bin"), "rb").read()
+    with open(os.path.join(wdir, "expected.bin"), "rb") as f:
+        expected = f.read()
     try:
         if kind == "otk":
             code, relocs = read_otk(path)
         else:
-            code, relocs = open(path, "rb").read(), None
+            with open(path, "rb") as f:
+                code, relocs = f.read(), None
     except (OSError, ValueError) as e:
         print("%s: unreadable: %s" % (path, e))
         return 1
