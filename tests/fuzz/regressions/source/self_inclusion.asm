@@ -1,0 +1,4 @@
+#include "inc.asm"
+ nop
+;--
+#include "PROG.ASM"
