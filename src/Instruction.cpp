@@ -133,21 +133,30 @@ void CInstruction::Load(const std::string& path) {
 }
 
 void CInstruction::AddRow(InstructionEntry row) {
-  auto& byFirst = byMnemonic_[UpperCased(row.mnemonic)].byFirstCharacter;
-  const int index = RowCount();
-  const std::string& pattern = row.pattern;
-  const auto add = [&](unsigned char c) { byFirst[c].push_back(index); };
-  if (pattern.empty()) {
-    add(0);
-  } else if (pattern[0] == '*' || pattern[0] == '!' || pattern[0] == '@') {
-    for (int c = 0; c < 256; ++c) add(static_cast<unsigned char>(c));
-  } else {
-    // A source character fits when its upper-case form is the pattern's.
-    const auto fixed = static_cast<unsigned char>(pattern[0]);
-    add(fixed);
-    if (fixed >= 'A' && fixed <= 'Z') add(static_cast<unsigned char>(fixed - 'A' + 'a'));
-  }
+  IndexRow(byMnemonic_[UpperCased(row.mnemonic)], row.pattern, RowCount());
   rows_.push_back(std::move(row));
+}
+
+void CInstruction::IndexRow(MnemonicRows& entry, const std::string& pattern, int index) {
+  if (pattern.empty()) {
+    entry.emptyOperand.push_back(index);
+    return;
+  }
+  if (pattern[0] == '*' || pattern[0] == '!' || pattern[0] == '@') {
+    // A leading wildcard takes any operand, an empty one too.
+    entry.emptyOperand.push_back(index);
+    for (auto& list : entry.lists) list.push_back(index);
+    return;
+  }
+  // A source character fits when its upper-case form is the pattern's.
+  const auto fixed = static_cast<unsigned char>(pattern[0]);
+  std::uint8_t& slot = entry.listOf[fixed];
+  if (slot == 0) {
+    slot = static_cast<std::uint8_t>(entry.lists.size());
+    entry.lists.push_back(entry.lists.front());  // the wildcard rows seen so far
+    if (fixed >= 'A' && fixed <= 'Z') entry.listOf[static_cast<unsigned char>(fixed - 'A' + 'a')] = slot;
+  }
+  entry.lists[slot].push_back(index);
 }
 
 }  // namespace torvik

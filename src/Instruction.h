@@ -67,15 +67,17 @@ class CInstruction {
   void EmitOpcode(const InstructionEntry& row, std::string_view operand);
   int EmitOperand(const InstructionEntry& row, std::string_view operand, std::int32_t start);
 
-  // The rows of one mnemonic, in table order, and for each byte that can
-  // begin an operand the rows that can fit such an operand: those whose
-  // pattern begins with that character (upper-cased) or with a wildcard.
-  // Index 0 stands for an empty operand. Trying only these, in order, finds
-  // the same first fitting row as trying every row.
+  // The rows of one mnemonic that can fit an operand, by the operand's
+  // first character: rows whose pattern begins with that character (after
+  // upper-casing the source) or with a wildcard, in table order. Trying only
+  // these finds the same first fitting row as trying every row.
   struct MnemonicRows {
-    std::array<std::vector<int>, 256> byFirstCharacter;
+    std::array<std::uint8_t, 256> listOf{};   // index into lists; 0: only wildcard rows fit
+    std::vector<std::vector<int>> lists{{}};  // lists[0]: the rows that begin with a wildcard
+    std::vector<int> emptyOperand;            // rows that can fit no operand at all
   };
   const std::vector<int>& Candidates(const MnemonicRows& entry, std::string_view operand) const;
+  static void IndexRow(MnemonicRows& entry, const std::string& pattern, int index);
 
   CAssembler& owner_;
   std::vector<InstructionEntry> rows_;

@@ -48,8 +48,8 @@ bool CInstruction::Fits(std::string_view pattern, std::string_view statement, st
 }
 
 const std::vector<int>& CInstruction::Candidates(const MnemonicRows& entry, std::string_view operand) const {
-  const auto first = operand.empty() ? 0u : static_cast<unsigned char>(operand.front());
-  return entry.byFirstCharacter[first];
+  if (operand.empty()) return entry.emptyOperand;
+  return entry.lists[entry.listOf[static_cast<unsigned char>(operand.front())]];
 }
 
 std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) {
