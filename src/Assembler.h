@@ -113,6 +113,7 @@ class CAssembler {
   void CollectDeclaredExternals(const std::vector<SourceLine>& lines);
   void FirstPass(const std::vector<SourceLine>& lines);
   void SecondPass(const std::vector<SourceLine>& lines);
+  const std::optional<InstructionMatch>& PassOneMatch() const;
   void CheckStatementSize(std::int64_t size);
   // Runs the statements of a line from `pos`; false when a directive ended the pass.
   bool RunStatements(std::string_view text, std::size_t pos, bool firstPass);
@@ -148,8 +149,13 @@ class CAssembler {
 
   // Names declared external anywhere before the end directive.
   std::unordered_set<std::string> declaredExternals_;
-  // Sizes pass 1 gave the statements, checked against what pass 2 emits.
-  std::vector<std::int64_t> statementSizes_;
+  // What pass 1 found for each statement: its size, checked against what
+  // pass 2 emits, and the row an instruction fitted.
+  struct SizedStatement {
+    std::int64_t size = 0;
+    std::optional<InstructionMatch> match;
+  };
+  std::vector<SizedStatement> statements_;
   std::size_t nextStatement_ = 0;
   std::string lineBuffer_;  // the line being scanned, reused from line to line
 };

@@ -14,8 +14,8 @@ bool TakesExternalOperand(std::optional<std::uint8_t> firstByte) {
 
 }  // namespace
 
-int CInstruction::Size(std::string_view statement) {
-  const auto match = Match(statement);
+int CInstruction::Size(std::string_view statement, std::optional<InstructionMatch>& match) {
+  match = Match(statement);
   if (!match) return 0;
   const InstructionEntry& row = Row(match->row);
   // The extra byte of an external operand, exactly when pass 2 emits it.
@@ -24,9 +24,13 @@ int CInstruction::Size(std::string_view statement) {
   return row.length + (extraByte ? 1 : 0);
 }
 
-int CInstruction::Encode(std::string_view statement) {
-  const auto match = Match(statement);
-  if (!match) return 0;
+int CInstruction::Encode(std::string_view statement, const std::optional<InstructionMatch>& known) {
+  std::optional<InstructionMatch> matched;
+  if (!known) {
+    matched = Match(statement);
+    if (!matched) return 0;
+  }
+  const InstructionMatch* match = known ? &*known : &*matched;
   const InstructionEntry& row = Row(match->row);
   const std::int32_t start = owner_.LocationCounter();
   owner_.Image().AddLineRecord(start, owner_.CurrentLine());

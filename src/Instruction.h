@@ -47,9 +47,11 @@ class CInstruction {
   std::optional<InstructionMatch> Match(std::string_view statement);
   // Pass 1: the bytes the statement will occupy, the extra byte of an
   // external operand included (see CAssembler::NamesExternalForSizing).
-  int Size(std::string_view statement);
-  // Pass 2: emits the statement and returns the bytes it occupies.
-  int Encode(std::string_view statement);
+  // The row that fitted is left in `match` for pass 2.
+  int Size(std::string_view statement, std::optional<InstructionMatch>& match);
+  // Pass 2: emits the statement and returns the bytes it occupies. A match
+  // that pass 1 found for the same statement spares matching it again.
+  int Encode(std::string_view statement, const std::optional<InstructionMatch>& known = std::nullopt);
 
   int RowCount() const { return static_cast<int>(rows_.size()); }
   const InstructionEntry& Row(int index) const { return rows_[static_cast<std::size_t>(index)]; }

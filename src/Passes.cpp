@@ -53,7 +53,7 @@ void CAssembler::CollectDeclaredExternals(const std::vector<SourceLine>& lines) 
 }
 
 void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
-  statementSizes_.clear();
+  statements_.clear();
   for (const SourceLine& raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) {
@@ -133,14 +133,17 @@ bool CAssembler::RunStatements(std::string_view text, std::size_t pos, bool firs
   return ForEachStatement(text, pos, [&](std::string_view statement) {
     if (statement.empty()) return true;
     std::int64_t size = 0;
+    std::optional<InstructionMatch> match;
     if (statement.front() == '.') {
       size = Directive(statement.substr(1), firstPass, !firstPass);
       if (size < 0) return false;
+    } else if (firstPass) {
+      size = instructions_.Size(statement, match);
     } else {
-      size = firstPass ? instructions_.Size(statement) : instructions_.Encode(statement);
+      size = instructions_.Encode(statement, PassOneMatch());
     }
     if (firstPass) {
-      statementSizes_.push_back(size);
+      statements_.push_back({size, std::move(match)});
     } else {
       CheckStatementSize(size);
     }
@@ -152,8 +155,13 @@ bool CAssembler::RunStatements(std::string_view text, std::size_t pos, bool firs
 // Pass 2 must emit exactly what pass 1 sized, or every later address would
 // be wrong without a word said.
 void CAssembler::CheckStatementSize(std::int64_t size) {
-  if (nextStatement_ >= statementSizes_.size() || statementSizes_[nextStatement_] != size) Error(409, "");
+  if (nextStatement_ >= statements_.size() || statements_[nextStatement_].size != size) Error(409, "");
   ++nextStatement_;
+}
+
+const std::optional<InstructionMatch>& CAssembler::PassOneMatch() const {
+  static const std::optional<InstructionMatch> kNone;
+  return nextStatement_ < statements_.size() ? statements_[nextStatement_].match : kNone;
 }
 
 void CAssembler::AdvanceLocation(std::int64_t size) {

@@ -225,12 +225,17 @@ TEST(Size, CountsTheExtraByteOnlyWhereTheMatchedRowEmitsIt) {
   Rig rig;
   rig.LoadTable("X *,Q 01 3 0\nX *,B 02 1 0\nJP * C3 3 0\nJR @ 18 2 0\n");
   rig.assembler.Symbols().Define("ext", 0, true, false, false, std::nullopt);
-  CInstruction& instructions = rig.assembler.Instructions();
-  EXPECT_EQ(instructions.Size("jp ext"), 4);
-  EXPECT_EQ(instructions.Size("x ext,q"), 4);
-  EXPECT_EQ(instructions.Size("x ext,b"), 1);  // the matched row has no operand bytes
-  EXPECT_EQ(instructions.Size("jr ext"), 2);
-  EXPECT_EQ(instructions.Size("jp 5"), 3);
+  std::optional<InstructionMatch> match;
+  const auto size = [&](std::string_view statement) { return rig.assembler.Instructions().Size(statement, match); };
+  EXPECT_EQ(size("jp ext"), 4);
+  EXPECT_EQ(size("x ext,q"), 4);
+  EXPECT_EQ(size("x ext,b"), 1);  // the matched row has no operand bytes
+  EXPECT_EQ(match->row, 1);
+  EXPECT_EQ(size("jr ext"), 2);
+  EXPECT_EQ(size("jp 5"), 3);
+  EXPECT_EQ(size("jp"), 3);  // a final wildcard takes an empty operand too
+  EXPECT_EQ(size("jz 5"), 0);
+  EXPECT_FALSE(match.has_value());
 }
 
 }  // namespace
