@@ -35,6 +35,12 @@ struct Evaluation {
   // A relocatable symbol or '$' was read: only then can the value depend
   // on the offset the evaluation was given.
   bool usesBase = false;
+  // A division was made: its divisor may be 0 at one offset and not another.
+  bool divides = false;
+  // Set by EvaluateTracked: the evaluation printed nothing, and the number
+  // of reports made when it ended.
+  bool quiet = false;
+  std::uint64_t reportMark = 0;
 };
 
 // One line of the intermediate file as the passes read it.
@@ -73,7 +79,9 @@ class CAssembler {
   // in the object image at that address.
   std::int32_t Evaluate(std::string_view text, std::int32_t offset = 0);
   Evaluation EvaluateTracked(std::string_view text, std::int32_t offset = 0);
-  bool CheckRelocatable(std::string_view text, std::optional<std::int32_t> recordAt);
+  // `placed` may give the evaluation of `text` at offset 0, made before.
+  bool CheckRelocatable(std::string_view text, std::optional<std::int32_t> recordAt,
+                        const Evaluation* placed = nullptr);
   bool HasExternal(std::string_view text, std::optional<std::int32_t> recordAt);
   bool HasBoundExternal(std::string_view text, std::optional<std::int32_t> recordAt);
   std::optional<std::string> FirstExternalName(std::string_view text);
@@ -144,6 +152,7 @@ class CAssembler {
   std::int32_t locationCounter_ = 0;
   int errorCount_ = 0;
   int warningCount_ = 0;
+  std::uint64_t reportSerial_ = 0;  // reports made, printed or not
   std::string lastErrorLine_;
   std::string lastWarningLine_;
 

@@ -112,6 +112,7 @@ void CAssembler::Report(bool isError, int code, std::string_view argument) {
   line.append(", line ").append(std::to_string(CurrentLine())).append(": ").append(text);
   if (line.size() > kMaxMessageLength) line.resize(kMaxMessageLength);
 
+  ++reportSerial_;
   std::string& last = isError ? lastErrorLine_ : lastWarningLine_;
   if (line != last) {
     out_ << line << '\n';

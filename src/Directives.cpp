@@ -158,8 +158,9 @@ std::int64_t CAssembler::DirectiveWords(std::string_view argument, bool firstPas
     std::int32_t value = 0;
     // Words are evaluated only in pass 2, so they may name later symbols.
     if (!firstPass) {
-      value = Evaluate(item);
-      CheckRelocatable(item, static_cast<std::int32_t>(locationCounter_ + count));
+      const Evaluation evaluation = EvaluateTracked(item);
+      value = evaluation.value;
+      CheckRelocatable(item, static_cast<std::int32_t>(locationCounter_ + count), &evaluation);
       if (HasExternal(item, std::nullopt) || HasBoundExternal(item, std::nullopt)) Error(211, "");
       if (value > 65535) Warning(300, "");
     }

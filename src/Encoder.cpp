@@ -58,7 +58,8 @@ void CInstruction::EmitOpcode(const InstructionEntry& row, std::string_view oper
 int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view operand, std::int32_t start) {
   const int count = row.OperandBytes();
   if (count <= 0) return 0;
-  const std::int32_t value = owner_.Evaluate(operand);
+  const Evaluation evaluation = owner_.EvaluateTracked(operand);
+  const std::int32_t value = evaluation.value;
 
   if (row.IsRelativeRow()) {
     if (owner_.HasExternal(operand, std::nullopt) || owner_.HasBoundExternal(operand, std::nullopt)) {
@@ -74,7 +75,7 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
     if (owner_.HasExternal(operand, std::nullopt) || owner_.HasBoundExternal(operand, std::nullopt)) {
       owner_.Error(212, "");
     }
-    if (owner_.CheckRelocatable(operand, std::nullopt)) owner_.Error(217, "");
+    if (owner_.CheckRelocatable(operand, std::nullopt, &evaluation)) owner_.Error(217, "");
     if (value > 255) owner_.Warning(401, "");
     owner_.Emit(static_cast<std::uint8_t>(value & 0xFF));
     return 0;
@@ -93,7 +94,7 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
     if (!TakesExternalOperand(row.FirstEmittedByte())) owner_.Error(407, "");
     owner_.Emit(0);
   }
-  owner_.CheckRelocatable(operand, operandAddress);
+  owner_.CheckRelocatable(operand, operandAddress, &evaluation);
   return external ? 1 : 0;
 }
 

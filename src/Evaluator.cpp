@@ -106,9 +106,9 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
             operand.relocation = 1;
             operand.usesBase = true;
           }
+          operand.external = entry->external;
+          operand.bound = entry->boundExternal >= 0;
         }
-        operand.external = symbols_.IsExternal(name);
-        operand.bound = !operand.external && symbols_.ExternalOf(name).has_value();
         if (!Link(operand, externalSeen, boundSeen)) return aborted();
         break;
       }
@@ -156,6 +156,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
 
     if (isOperand) {
       result.usesBase = result.usesBase || operand.usesBase;
+      result.divides = result.divides || operand.divides || pending == Operation::Divide;
       bool divisionByZero = false;
       const std::int32_t value = ApplyOperation(pending, result.value, operand.value, divisionByZero);
       if (divisionByZero) {
@@ -182,7 +183,11 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
 }
 
 Evaluation CAssembler::EvaluateTracked(std::string_view text, std::int32_t offset) {
-  return EvaluateLevel(text, offset, false).result;
+  const int printedBefore = errorCount_ + warningCount_;
+  Evaluation evaluation = EvaluateLevel(text, offset, false).result;
+  evaluation.quiet = errorCount_ + warningCount_ == printedBefore;
+  evaluation.reportMark = reportSerial_;
+  return evaluation;
 }
 
 std::int32_t CAssembler::Evaluate(std::string_view text, std::int32_t offset) {
@@ -213,17 +218,21 @@ void CAssembler::RecordExternalRef(std::string_view name, std::int32_t address) 
 bool CAssembler::HasExternal(std::string_view text, std::optional<std::int32_t> recordAt) {
   bool found = false;
   ForEachIdentifier(text, [&](std::string_view name) {
-    if (!symbols_.IsExternal(name)) return false;
-    if (recordAt) RecordExternalRef(name, *recordAt);
+    const SymbolEntry* entry = symbols_.Find(name);
+    if (entry == nullptr || !entry->external) return false;
+    if (recordAt) RecordExternalRef(entry->name, *recordAt);
     return found = true;
   });
   return found;
 }
 
+// A local symbol bound to an external counts under its short name too: the
+// identifier is looked up as the evaluator looks it up.
 bool CAssembler::HasBoundExternal(std::string_view text, std::optional<std::int32_t> recordAt) {
   bool found = false;
   ForEachIdentifier(text, [&](std::string_view name) {
-    const auto bound = symbols_.ExternalOf(name);
+    const SymbolEntry* entry = symbols_.Find(name);
+    const auto bound = entry ? symbols_.BoundExternalOf(*entry) : std::nullopt;
     if (!bound) return false;
     if (recordAt) RecordExternalRef(*bound, *recordAt);
     return found = true;
@@ -234,10 +243,12 @@ bool CAssembler::HasBoundExternal(std::string_view text, std::optional<std::int3
 std::optional<std::string> CAssembler::FirstExternalName(std::string_view text) {
   std::optional<std::string> first;
   ForEachIdentifier(text, [&](std::string_view name) {
+    const SymbolEntry* entry = symbols_.Find(name);
+    if (entry == nullptr) return false;
     // A symbol bound to an external passes its binding on.
-    if (symbols_.IsExternal(name)) {
-      first = std::string(name);
-    } else if (const auto bound = symbols_.ExternalOf(name)) {
+    if (entry->external) {
+      first = entry->name;
+    } else if (const auto bound = symbols_.BoundExternalOf(*entry)) {
       first = std::string(*bound);
     }
     return first.has_value();
@@ -248,23 +259,32 @@ std::optional<std::string> CAssembler::FirstExternalName(std::string_view text) 
 bool CAssembler::NamesExternalForSizing(std::string_view text) {
   bool found = false;
   ForEachIdentifier(text, [&](std::string_view name) {
-    found = symbols_.IsExternal(name) ||
-            (!symbols_.Exists(name) && declaredExternals_.count(std::string(name)) != 0);
+    const SymbolEntry* entry = symbols_.Find(name);
+    found = entry ? entry->external : declaredExternals_.count(std::string(name)) != 0;
     return found;
   });
   return found;
 }
 
-bool CAssembler::CheckRelocatable(std::string_view text, std::optional<std::int32_t> recordAt) {
-  const int reportsBefore = errorCount_ + warningCount_;
-  const Evaluation placed = EvaluateTracked(text, 0);
-  // Without a relocatable operand the second evaluation gives the same
-  // value; when the first printed nothing, it would print nothing either.
-  if (!placed.usesBase && errorCount_ + warningCount_ == reportsBefore) return false;
-  const std::int32_t moved = Evaluate(text, kRelocationProbeOffset);
-  if (!placed.nonlinear && moved == placed.value) return false;
-  const std::uint32_t shift = static_cast<std::uint32_t>(moved) - static_cast<std::uint32_t>(placed.value);
-  if (placed.nonlinear || shift != static_cast<std::uint32_t>(kRelocationProbeOffset)) Error(214, "");
+// The expression is evaluated as placed and as if the code were moved by a
+// few bytes; the difference shows how often the module's base enters the
+// value. An evaluation at the code's place made just before, that printed
+// nothing and was followed by no other report, stands for the first one;
+// then the second one, which would print nothing either, is derived from
+// the relocation count, unless a division may turn out differently.
+bool CAssembler::CheckRelocatable(std::string_view text, std::optional<std::int32_t> recordAt,
+                                  const Evaluation* placed) {
+  const bool reusable = placed && placed->quiet && placed->reportMark == reportSerial_;
+  const Evaluation first = reusable ? *placed : EvaluateTracked(text, 0);
+  if (first.quiet && !first.divides) {
+    if (!first.nonlinear && first.relocation == 0) return false;
+    if (first.nonlinear || first.relocation != 1) Error(214, "");
+  } else {
+    const std::int32_t moved = Evaluate(text, kRelocationProbeOffset);
+    if (!first.nonlinear && moved == first.value) return false;
+    const std::uint32_t shift = static_cast<std::uint32_t>(moved) - static_cast<std::uint32_t>(first.value);
+    if (first.nonlinear || shift != static_cast<std::uint32_t>(kRelocationProbeOffset)) Error(214, "");
+  }
   if (recordAt) image_.AddLocalReloc(*recordAt);
   return true;
 }

@@ -124,7 +124,7 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
   // A symbol can be bound to one external only.
   if (evaluation.external && evaluation.bound) Error(210, "");
   const auto external = FirstExternalName(expression);
-  const bool relocatable = CheckRelocatable(expression, std::nullopt);
+  const bool relocatable = CheckRelocatable(expression, std::nullopt, &evaluation);
   symbols_.Define(label, value, false, relocatable, false,
                   external ? std::optional<std::string_view>(*external) : std::nullopt);
 }

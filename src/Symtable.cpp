@@ -38,29 +38,39 @@ int CSymTable::IndexOf(std::string_view name) const {
   return index_[SlotOf(name)];
 }
 
-std::optional<std::string> CSymTable::Expand(std::string_view name) {
-  if (name.empty() || name.front() != '@') return std::string(name);
+std::optional<std::string_view> CSymTable::StoredName(std::string_view name, std::string& buffer, int& problem) const {
+  problem = 0;
+  if (name.empty() || name.front() != '@') return name;
   const std::string& top = owner_.CurrentLabel();
   if (name.size() + top.size() + 1 > kMaxNameLength) {
-    owner_.Error(220, "");
+    problem = 220;
     return std::nullopt;
   }
   if (top.empty()) {
-    owner_.Error(221, "");
+    problem = 221;
     return std::nullopt;
   }
-  std::string expanded = "@";
-  expanded.append(top).append(name);
-  return expanded;
+  buffer.assign(1, '@');
+  buffer += top;
+  buffer += name;
+  return std::string_view(buffer);
+}
+
+std::optional<std::string_view> CSymTable::Expand(std::string_view name, std::string& buffer) {
+  int problem = 0;
+  const auto stored = StoredName(name, buffer, problem);
+  if (!stored) owner_.Error(problem, "");
+  return stored;
 }
 
 void CSymTable::Define(std::string_view name, std::int32_t value, bool external, bool relocatable, bool isPublic,
                        std::optional<std::string_view> binding) {
   const bool local = !name.empty() && name.front() == '@';
-  auto stored = Expand(name);
+  std::string buffer;
+  auto stored = Expand(name, buffer);
   if (!stored) return;
   if (local) isPublic = false;
-  if (stored->size() > kMaxNameLength) stored->resize(kMaxNameLength);
+  *stored = stored->substr(0, kMaxNameLength);
 
   if (value > 65535) owner_.Warning(201, "");
   const std::int32_t reduced = value % 65536;
@@ -80,7 +90,7 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   }
 
   SymbolEntry entry;
-  entry.name = std::move(*stored);
+  entry.name = std::string(*stored);
   entry.value = reduced;
   entry.line = owner_.CurrentLine();
   entry.external = external;
@@ -92,7 +102,7 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
 }
 
 const SymbolEntry* CSymTable::Resolve(std::string_view name) {
-  const auto stored = Expand(name);
+  const auto stored = Expand(name, expandBuffer_);
   if (!stored) return nullptr;
   const int index = IndexOf(*stored);
   if (index < 0) {
@@ -102,16 +112,28 @@ const SymbolEntry* CSymTable::Resolve(std::string_view name) {
   return &Entry(index);
 }
 
+const SymbolEntry* CSymTable::Find(std::string_view name) const {
+  int problem = 0;
+  const auto stored = StoredName(name, expandBuffer_, problem);
+  const int index = stored ? IndexOf(*stored) : -1;
+  return index < 0 ? nullptr : &Entry(index);
+}
+
 std::int32_t CSymTable::Value(std::string_view name) {
   const SymbolEntry* entry = Resolve(name);
   return entry ? entry->value : 0;
 }
 
 bool CSymTable::IsRelocatable(std::string_view name) {
-  const auto stored = Expand(name);
+  const auto stored = Expand(name, expandBuffer_);
   if (!stored) return false;
   const int index = IndexOf(*stored);
   return index >= 0 && Entry(index).relocatable;
+}
+
+std::optional<std::string_view> CSymTable::BoundExternalOf(const SymbolEntry& entry) const {
+  if (entry.boundExternal < 0) return std::nullopt;
+  return Entry(entry.boundExternal).name;
 }
 
 bool CSymTable::IsExternal(std::string_view name) const {

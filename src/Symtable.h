@@ -46,17 +46,24 @@ class CSymTable {
   int CountPublic();
   bool NextPublic(std::string& name, std::int32_t& value);
 
-  // One lookup for the evaluator: the record a (possibly local) name
-  // denotes, reporting as Value does when it cannot be found.
+  // The record a (possibly local) name denotes, reporting as Value does
+  // when there is none.
   const SymbolEntry* Resolve(std::string_view name);
+  // The same without any report.
+  const SymbolEntry* Find(std::string_view name) const;
+  // The name of the external symbol a record is bound to, if any.
+  std::optional<std::string_view> BoundExternalOf(const SymbolEntry& entry) const;
 
   int Count() const { return static_cast<int>(entries_.size()); }
   const SymbolEntry& Entry(int index) const { return entries_[static_cast<std::size_t>(index)]; }
 
  private:
-  // The stored form of a name; nullopt (after reporting) when a local name
-  // cannot be expanded.
-  std::optional<std::string> Expand(std::string_view name);
+  // The stored form of a name: the name itself, or a local name under the
+  // top-level label, built in `buffer`. Nullopt when a local name cannot be
+  // expanded, with the error code in `problem`.
+  std::optional<std::string_view> StoredName(std::string_view name, std::string& buffer, int& problem) const;
+  // The same, reporting the problem.
+  std::optional<std::string_view> Expand(std::string_view name, std::string& buffer);
   static std::uint32_t Hash(std::string_view name);
   std::size_t SlotOf(std::string_view name) const;
 
@@ -64,6 +71,7 @@ class CSymTable {
   std::vector<SymbolEntry> entries_;
   std::vector<std::int32_t> index_;  // open addressing; -1 marks a free slot
   int publicCursor_ = 0;
+  mutable std::string expandBuffer_;  // the expanded form of the name last looked up
 };
 
 }  // namespace torvik

@@ -134,13 +134,21 @@ struct RelocationCase {
 class Relocation : public ::testing::TestWithParam<RelocationCase> {};
 
 TEST_P(Relocation, TellsAddressesFromConstants) {
-  Rig rig;
-  DefineSymbols(rig);
-  EXPECT_EQ(rig.assembler.CheckRelocatable(GetParam().expression, 0x41), GetParam().relocatable)
-      << GetParam().expression;
-  EXPECT_EQ(rig.TakeOutput(), GetParam().reports214 ? Err(214, "Relocatable code cannot be generated for local expression") : "");
-  const auto& relocations = rig.image.LocalRelocations().addresses;
-  EXPECT_EQ(relocations, GetParam().relocatable ? std::vector<std::int32_t>{0x41} : std::vector<std::int32_t>{});
+  const std::string expected214 =
+      GetParam().reports214 ? Err(214, "Relocatable code cannot be generated for local expression") : "";
+  const std::vector<std::int32_t> expectedRelocations =
+      GetParam().relocatable ? std::vector<std::int32_t>{0x41} : std::vector<std::int32_t>{};
+  for (const bool reuse : {false, true}) {
+    Rig rig;
+    DefineSymbols(rig);
+    // An evaluation made before stands for the probe's own one.
+    const Evaluation placed = rig.assembler.EvaluateTracked(GetParam().expression);
+    EXPECT_EQ(rig.assembler.CheckRelocatable(GetParam().expression, 0x41, reuse ? &placed : nullptr),
+              GetParam().relocatable)
+        << GetParam().expression;
+    EXPECT_EQ(rig.TakeOutput(), expected214) << GetParam().expression;
+    EXPECT_EQ(rig.image.LocalRelocations().addresses, expectedRelocations);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Relocation,
@@ -154,6 +162,15 @@ INSTANTIATE_TEST_SUITE_P(Rows, Relocation,
                                            RelocationCase{"lbl >> 8", true, true},
                                            RelocationCase{"lbl & $FF", true, true},
                                            RelocationCase{"lbl | 1", true, true}, RelocationCase{"ext", false, false}));
+
+TEST(Relocation, EachEvaluationOfTheProbeReportsAgain) {
+  Rig rig;
+  DefineSymbols(rig);
+  const Evaluation placed = rig.assembler.EvaluateTracked("lbl + u1 + u2");
+  EXPECT_TRUE(rig.assembler.CheckRelocatable("lbl + u1 + u2", std::nullopt, &placed));
+  const std::string twice = Err(216, "Symbol not defined: \"u1\"") + Err(216, "Symbol not defined: \"u2\"");
+  EXPECT_EQ(rig.TakeOutput(), twice + twice + twice);
+}
 
 TEST(Probes, ScanIdentifiersAsTheEvaluatorReadsThem) {
   Rig rig;
