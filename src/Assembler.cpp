@@ -39,12 +39,13 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
   if (!intermediate.FinishWriting()) Error(100, kIntermediateName);
   if (HasErrors()) return false;  // the intermediate file stays for inspection
 
-  std::string text;
-  std::vector<SourceLine> lines;
-  if (!ReadIntermediate(intermediate, text, lines)) {
+  // The passes take the lines the preprocessor wrote; the file must still
+  // be there and be the one this run holds.
+  if (!intermediate.CanBeOpened()) {
     Error(100, kIntermediateName);
     return false;
   }
+  const std::vector<SourceLine> lines = preprocessor_.WrittenLines();
   CollectDeclaredExternals(lines);
   Message("First pass...");
   locationCounter_ = 0;
@@ -53,7 +54,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
 
   if (!HasErrors()) {
     lineCounter_ = 0;
-    if (!ReadIntermediate(intermediate, text, lines)) {
+    if (!intermediate.CanBeOpened()) {
       Error(100, kIntermediateName);
       return false;
     }

@@ -44,10 +44,7 @@ struct Evaluation {
 };
 
 // One line of the intermediate file as the passes read it.
-struct SourceLine {
-  std::string_view text;
-  bool tooLong = false;  // more characters than a line may hold
-};
+using SourceLine = CPreprocessor::WrittenLine;
 
 class IntermediateFile;
 
@@ -116,8 +113,6 @@ class CAssembler {
   static void ForEachIdentifier(std::string_view text, Visit visit);
 
   // The passes over the intermediate file.
-  // Reads the intermediate file into `text`, and `lines` into views of it.
-  static bool ReadIntermediate(const IntermediateFile& file, std::string& text, std::vector<SourceLine>& lines);
   void CollectDeclaredExternals(const std::vector<SourceLine>& lines);
   void FirstPass(const std::vector<SourceLine>& lines);
   void SecondPass(const std::vector<SourceLine>& lines);

@@ -43,19 +43,6 @@ std::string BaseNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The first newline, carriage return or 0x1A in [start, end), or end.
-const char* SpecialCharacter(const char* start, const char* end) {
-  const auto size = static_cast<std::size_t>(end - start);
-  const void* newline = std::memchr(start, '\n', size);
-  const char* stop = newline ? static_cast<const char*>(newline) : end;
-  const auto before = static_cast<std::size_t>(stop - start);
-  if (const void* cr = std::memchr(start, '\r', before)) stop = static_cast<const char*>(cr);
-  if (const void* z = std::memchr(start, kCtrlZ, static_cast<std::size_t>(stop - start))) {
-    stop = static_cast<const char*>(z);
-  }
-  return stop;
-}
-
 mode_t DefaultFileMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -138,8 +125,25 @@ bool TextReader::Fill() {
     }
     pos_ = 0;
     size_ = static_cast<std::size_t>(got);
+    nextReturn_ = FindInChunk('\r', 0);
+    nextCtrlZ_ = FindInChunk(kCtrlZ, 0);
     return true;
   }
+}
+
+std::size_t TextReader::FindInChunk(char c, std::size_t from) const {
+  const void* found = std::memchr(buffer_.data() + from, c, size_ - from);
+  return found ? static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data()) : size_;
+}
+
+// The first newline, carriage return or 0x1A at or after the position, or
+// the end of the chunk. The next carriage return and 0x1A are kept, so each
+// character is searched once.
+const char* TextReader::SpecialCharacter() {
+  if (nextReturn_ < pos_) nextReturn_ = FindInChunk('\r', pos_);
+  const std::size_t limit = std::min(nextReturn_, nextCtrlZ_);
+  const void* newline = std::memchr(buffer_.data() + pos_, '\n', limit - pos_);
+  return newline ? static_cast<const char*>(newline) : buffer_.data() + limit;
 }
 
 int TextReader::Peek() {
@@ -176,7 +180,7 @@ TextReader::Status TextReader::ReadLine(std::string& line, std::size_t maxChars,
     // Copy the run of ordinary characters, then deal with the one that ends it.
     const char* start = buffer_.data() + pos_;
     const char* end = buffer_.data() + size_;
-    const char* stop = SpecialCharacter(start, end);
+    const char* stop = SpecialCharacter();
     const std::size_t take = std::min(static_cast<std::size_t>(stop - start), maxChars - line.size());
     line.append(start, take);
     pos_ += take;

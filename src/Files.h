@@ -58,6 +58,8 @@ class TextReader {
   int Next();
   int Peek();
   bool Fill();
+  std::size_t FindInChunk(char c, std::size_t from) const;
+  const char* SpecialCharacter();
 
   int fd_ = -1;
   bool owns_ = false;
@@ -66,6 +68,8 @@ class TextReader {
   std::vector<char> buffer_ = std::vector<char>(64 * 1024);
   std::size_t pos_ = 0;
   std::size_t size_ = 0;
+  std::size_t nextReturn_ = 0;  // the next carriage return in the chunk, or size_
+  std::size_t nextCtrlZ_ = 0;   // the first 0x1A in the chunk, or size_
 };
 
 // Buffered writes to a descriptor; remembers the first failure.

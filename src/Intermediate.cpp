@@ -54,13 +54,9 @@ bool IntermediateFile::Truncate() {
   return fd_ >= 0 && ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
 }
 
-bool IntermediateFile::OpenForReading(TextReader& reader) const {
-  if (reader.Open(kName) != TextReader::OpenResult::Ok) return false;
-  if (IdentityOfDescriptor(reader.Descriptor()) != Identity()) {
-    reader.Close();
-    return false;
-  }
-  return true;
+bool IntermediateFile::CanBeOpened() const {
+  TextReader reader;
+  return reader.Open(kName) == TextReader::OpenResult::Ok && IdentityOfDescriptor(reader.Descriptor()) == Identity();
 }
 
 void IntermediateFile::Remove() {

@@ -28,9 +28,9 @@ class IntermediateFile {
   TextWriter& Writer() { return writer_; }
   // Writes out what is buffered; false when any write failed.
   bool FinishWriting() { return writer_.Flush(); }
-  // Opens the file by its name for reading; fails when the name no longer
-  // names the locked file.
-  bool OpenForReading(TextReader& reader) const;
+  // Whether the file can be opened by its name for reading and is still
+  // the locked one.
+  bool CanBeOpened() const;
   // Deletes the file and releases the lock.
   void Remove();
 

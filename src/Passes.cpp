@@ -10,21 +10,6 @@
 
 namespace torvik {
 
-bool CAssembler::ReadIntermediate(const IntermediateFile& file, std::string& text, std::vector<SourceLine>& lines) {
-  lines.clear();
-  TextReader in;
-  if (!file.OpenForReading(in) || in.ReadAll(text) == TextReader::Status::Error) return false;
-  const std::string_view all = text;
-  for (std::size_t start = 0; start < all.size();) {
-    const std::size_t newline = std::min(all.find('\n', start), all.size());
-    const std::string_view line = all.substr(start, newline - start);
-    const bool tooLong = line.size() >= kLineReadLimit;
-    lines.push_back({tooLong ? std::string_view{} : line, tooLong});
-    start = newline + 1;
-  }
-  return true;
-}
-
 // Names that `.ext` declares anywhere before the end directive. An operand
 // that names one takes an extra byte already in pass 1, also when the
 // declaration comes after the use.

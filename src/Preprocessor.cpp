@@ -1,5 +1,7 @@
 #include "Preprocessor.h"
 
+#include <algorithm>
+
 #include "Assembler.h"
 
 namespace torvik {
@@ -17,6 +19,8 @@ bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLe
   if (topLevel) {
     fileNames_.clear();
     lineMap_.clear();
+    keptText_.clear();
+    keptLengths_.clear();
   }
   if (FileCount() == kMaxFiles) {
     owner_.ErrorNum(102, kMaxFiles + 1);
@@ -91,7 +95,22 @@ bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t
   out.Write(text);
   out.Write("\n");
   lineMap_.push_back({fileIndex, lineInFile});
+  keptText_.append(text.substr(0, kLineReadLimit));
+  keptLengths_.push_back(static_cast<std::uint32_t>(text.size()));
   return true;
+}
+
+std::vector<CPreprocessor::WrittenLine> CPreprocessor::WrittenLines() const {
+  std::vector<WrittenLine> lines;
+  lines.reserve(keptLengths_.size());
+  std::size_t offset = 0;
+  for (const std::uint32_t length : keptLengths_) {
+    const std::size_t kept = std::min<std::size_t>(length, kLineReadLimit);
+    const bool tooLong = length >= kLineReadLimit;
+    lines.push_back({tooLong ? std::string_view{} : std::string_view(keptText_).substr(offset, kept), tooLong});
+    offset += kept;
+  }
+  return lines;
 }
 
 bool CPreprocessor::IsRecorded(std::string_view path) const {

@@ -34,6 +34,15 @@ class CPreprocessor {
   const std::string& FileNameOf(std::int32_t n) const;
   std::int32_t LineOf(std::int32_t n) const;
 
+  // The lines written to the intermediate file, as both passes read them:
+  // each kept only as far as a pass reads a line, which is enough to tell
+  // one that is too long. The views stay valid until the next Process.
+  struct WrittenLine {
+    std::string_view text;
+    bool tooLong = false;
+  };
+  std::vector<WrittenLine> WrittenLines() const;
+
   int FileCount() const { return static_cast<int>(fileNames_.size()); }
   const std::string& FileName(int index) const { return fileNames_[static_cast<std::size_t>(index)]; }
   int LineMapCount() const { return static_cast<int>(lineMap_.size()); }
@@ -48,6 +57,8 @@ class CPreprocessor {
   CAssembler& owner_;
   std::vector<LineMapEntry> lineMap_;
   std::vector<std::string> fileNames_;
+  std::string keptText_;                   // the written lines, cut, one after another
+  std::vector<std::uint32_t> keptLengths_;  // the length of each line as written
   std::optional<FileIdentity> forbidden_;
   std::string noName_;
 };
