@@ -113,7 +113,7 @@ void TextReader::Close() {
 bool TextReader::Fill() {
   if (ended_ || failed_ || fd_ < 0) return false;
   for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    const ssize_t got = ::read(fd_, buffer_.get(), kChunk);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       failed_ = true;
@@ -132,8 +132,8 @@ bool TextReader::Fill() {
 }
 
 std::size_t TextReader::FindInChunk(char c, std::size_t from) const {
-  const void* found = std::memchr(buffer_.data() + from, c, size_ - from);
-  return found ? static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data()) : size_;
+  const void* found = std::memchr(buffer_.get() + from, c, size_ - from);
+  return found ? static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.get()) : size_;
 }
 
 // The first newline, carriage return or 0x1A at or after the position, or
@@ -142,8 +142,8 @@ std::size_t TextReader::FindInChunk(char c, std::size_t from) const {
 const char* TextReader::SpecialCharacter() {
   if (nextReturn_ < pos_) nextReturn_ = FindInChunk('\r', pos_);
   const std::size_t limit = std::min(nextReturn_, nextCtrlZ_);
-  const void* newline = std::memchr(buffer_.data() + pos_, '\n', limit - pos_);
-  return newline ? static_cast<const char*>(newline) : buffer_.data() + limit;
+  const void* newline = std::memchr(buffer_.get() + pos_, '\n', limit - pos_);
+  return newline ? static_cast<const char*>(newline) : buffer_.get() + limit;
 }
 
 int TextReader::Peek() {
@@ -178,8 +178,8 @@ TextReader::Status TextReader::ReadLine(std::string& line, std::size_t maxChars,
       return line.empty() ? Status::End : Status::Line;
     }
     // Copy the run of ordinary characters, then deal with the one that ends it.
-    const char* start = buffer_.data() + pos_;
-    const char* end = buffer_.data() + size_;
+    const char* start = buffer_.get() + pos_;
+    const char* end = buffer_.get() + size_;
     const char* stop = SpecialCharacter();
     const std::size_t take = std::min(static_cast<std::size_t>(stop - start), maxChars - line.size());
     line.append(start, take);
@@ -211,8 +211,8 @@ TextReader::Status TextReader::ReadAll(std::string& text) {
   text.clear();
   for (;;) {
     if (pos_ == size_ && !Fill()) return failed_ ? Status::Error : Status::Line;
-    const char* start = buffer_.data() + pos_;
-    const char* end = buffer_.data() + size_;
+    const char* start = buffer_.get() + pos_;
+    const char* end = buffer_.get() + size_;
     const void* cr = std::memchr(start, '\r', static_cast<std::size_t>(end - start));
     const char* stop = cr ? static_cast<const char*>(cr) : end;
     if (const void* z = std::memchr(start, kCtrlZ, static_cast<std::size_t>(stop - start))) {
@@ -222,7 +222,7 @@ TextReader::Status TextReader::ReadAll(std::string& text) {
       return Status::Line;
     }
     text.append(start, stop);
-    pos_ = static_cast<std::size_t>(stop - buffer_.data()) + (stop == end ? 0 : 1);
+    pos_ = static_cast<std::size_t>(stop - buffer_.get()) + (stop == end ? 0 : 1);
   }
 }
 
@@ -238,6 +238,12 @@ TextWriter::~TextWriter() { Flush(); }
 
 void TextWriter::Write(std::string_view text) {
   buffer_.append(text);
+  if (buffer_.size() >= 64 * 1024) Flush();
+}
+
+void TextWriter::WriteLine(std::string_view text) {
+  buffer_.append(text);
+  buffer_.push_back('\n');
   if (buffer_.size() >= 64 * 1024) Flush();
 }
 

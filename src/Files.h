@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,7 +66,8 @@ class TextReader {
   bool owns_ = false;
   bool ended_ = false;
   bool failed_ = false;
-  std::vector<char> buffer_ = std::vector<char>(64 * 1024);
+  static constexpr std::size_t kChunk = 64 * 1024;
+  std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kChunk);
   std::size_t pos_ = 0;
   std::size_t size_ = 0;
   std::size_t nextReturn_ = 0;  // the next carriage return in the chunk, or size_
@@ -82,6 +84,8 @@ class TextWriter {
 
   void Attach(int fd) { fd_ = fd; failed_ = false; buffer_.clear(); }
   void Write(std::string_view text);
+  // Writes the text and a newline.
+  void WriteLine(std::string_view text);
   // Writes out what is buffered; false when any write so far failed.
   bool Flush();
   bool Failed() const { return failed_; }

@@ -39,6 +39,7 @@ void CAssembler::CollectDeclaredExternals(const std::vector<SourceLine>& lines) 
 
 void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
   statements_.clear();
+  statements_.reserve(lines.size());
   for (const SourceLine& raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) {

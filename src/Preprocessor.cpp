@@ -92,8 +92,7 @@ bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t
     owner_.ErrorNum(101, kMaxIntermediateLines + 1);
     return false;
   }
-  out.Write(text);
-  out.Write("\n");
+  out.WriteLine(text);
   lineMap_.push_back({fileIndex, lineInFile});
   keptText_.append(text.substr(0, kLineReadLimit));
   keptLengths_.push_back(static_cast<std::uint32_t>(text.size()));
