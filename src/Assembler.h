@@ -46,7 +46,6 @@ struct Evaluation {
 // One line of the intermediate file as the passes read it.
 using SourceLine = CPreprocessor::WrittenLine;
 
-class IntermediateFile;
 
 class CAssembler {
  public:
@@ -161,7 +160,6 @@ class CAssembler {
   };
   std::vector<SizedStatement> statements_;
   std::size_t nextStatement_ = 0;
-  std::string lineBuffer_;  // the line being scanned, reused from line to line
 };
 
 }  // namespace torvik

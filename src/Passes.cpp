@@ -18,7 +18,7 @@ void CAssembler::CollectDeclaredExternals(const std::vector<SourceLine>& lines) 
   for (const SourceLine& raw : lines) {
     // Only a line with a '.' can hold a directive.
     if (raw.tooLong || raw.text.find('.') == std::string_view::npos) continue;
-    const std::string_view line = PrepareLine(raw.text, lineBuffer_);
+    const std::string_view line = raw.text;
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       pos = LabelFieldEnd(line);
@@ -46,7 +46,7 @@ void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
       ErrorNum(200, static_cast<std::int32_t>(kLineReadLimit));
       continue;
     }
-    const std::string_view line = PrepareLine(raw.text, lineBuffer_);
+    const std::string_view line = raw.text;
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       std::string label;
@@ -90,7 +90,7 @@ void CAssembler::SecondPass(const std::vector<SourceLine>& lines) {
   for (const SourceLine& raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) continue;
-    const std::string_view line = PrepareLine(raw.text, lineBuffer_);
+    const std::string_view line = raw.text;
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       pos = LabelFieldEnd(line);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Assembler.h"
+#include "Statement.h"
 
 namespace torvik {
 
@@ -20,7 +21,7 @@ bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLe
     fileNames_.clear();
     lineMap_.clear();
     keptText_.clear();
-    keptLengths_.clear();
+    keptLines_.clear();
   }
   if (FileCount() == kMaxFiles) {
     owner_.ErrorNum(102, kMaxFiles + 1);
@@ -94,20 +95,20 @@ bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t
   }
   out.WriteLine(text);
   lineMap_.push_back({fileIndex, lineInFile});
-  keptText_.append(text.substr(0, kLineReadLimit));
-  keptLengths_.push_back(static_cast<std::uint32_t>(text.size()));
+  const bool tooLong = text.size() >= kLineReadLimit;
+  if (!tooLong) keptText_.append(PrepareLine(text, prepareBuffer_));
+  keptLines_.push_back({static_cast<std::uint32_t>(keptText_.size()), tooLong});
   return true;
 }
 
 std::vector<CPreprocessor::WrittenLine> CPreprocessor::WrittenLines() const {
   std::vector<WrittenLine> lines;
-  lines.reserve(keptLengths_.size());
-  std::size_t offset = 0;
-  for (const std::uint32_t length : keptLengths_) {
-    const std::size_t kept = std::min<std::size_t>(length, kLineReadLimit);
-    const bool tooLong = length >= kLineReadLimit;
-    lines.push_back({tooLong ? std::string_view{} : std::string_view(keptText_).substr(offset, kept), tooLong});
-    offset += kept;
+  lines.reserve(keptLines_.size());
+  const std::string_view all = keptText_;
+  std::size_t start = 0;
+  for (const KeptLine& kept : keptLines_) {
+    lines.push_back({all.substr(start, kept.end - start), kept.tooLong});
+    start = kept.end;
   }
   return lines;
 }

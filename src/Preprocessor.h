@@ -34,9 +34,10 @@ class CPreprocessor {
   const std::string& FileNameOf(std::int32_t n) const;
   std::int32_t LineOf(std::int32_t n) const;
 
-  // The lines written to the intermediate file, as both passes read them:
-  // each kept only as far as a pass reads a line, which is enough to tell
-  // one that is too long. The views stay valid until the next Process.
+  // The lines written to the intermediate file as both passes scan them:
+  // without their comments and with tabs turned into spaces, prepared once
+  // here; a line too long for a pass to read keeps no text. The views stay
+  // valid until the next Process.
   struct WrittenLine {
     std::string_view text;
     bool tooLong = false;
@@ -57,8 +58,13 @@ class CPreprocessor {
   CAssembler& owner_;
   std::vector<LineMapEntry> lineMap_;
   std::vector<std::string> fileNames_;
-  std::string keptText_;                   // the written lines, cut, one after another
-  std::vector<std::uint32_t> keptLengths_;  // the length of each line as written
+  std::string keptText_;  // the prepared lines, one after another
+  struct KeptLine {
+    std::uint32_t end;  // where the line's prepared text ends in keptText_
+    bool tooLong;
+  };
+  std::vector<KeptLine> keptLines_;
+  std::string prepareBuffer_;
   std::optional<FileIdentity> forbidden_;
   std::string noName_;
 };
