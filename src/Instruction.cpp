@@ -138,25 +138,30 @@ void CInstruction::AddRow(InstructionEntry row) {
 }
 
 void CInstruction::IndexRow(MnemonicRows& entry, const std::string& pattern, int index) {
-  if (pattern.empty()) {
-    entry.emptyOperand.push_back(index);
-    return;
+  int node = 0;
+  for (const char c : pattern) {
+    if (c == '*' || c == '!' || c == '@') break;
+    auto& children = entry.nodes[static_cast<std::size_t>(node)].children;
+    const auto child = std::find_if(children.begin(), children.end(), [c](const auto& link) { return link.first == c; });
+    if (child != children.end()) {
+      node = child->second;
+      continue;
+    }
+    const int created = static_cast<int>(entry.nodes.size());
+    children.emplace_back(c, created);
+    PrefixNode fresh;
+    fresh.candidates = entry.nodes[static_cast<std::size_t>(node)].candidates;
+    entry.nodes.push_back(std::move(fresh));
+    node = created;
   }
-  if (pattern[0] == '*' || pattern[0] == '!' || pattern[0] == '@') {
-    // A leading wildcard takes any operand, an empty one too.
-    entry.emptyOperand.push_back(index);
-    for (auto& list : entry.lists) list.push_back(index);
-    return;
+  // The row is a candidate for every walk that reaches its node.
+  std::vector<int> pending{node};
+  while (!pending.empty()) {
+    PrefixNode& reached = entry.nodes[static_cast<std::size_t>(pending.back())];
+    pending.pop_back();
+    reached.candidates.push_back(index);
+    for (const auto& link : reached.children) pending.push_back(link.second);
   }
-  // A source character fits when its upper-case form is the pattern's.
-  const auto fixed = static_cast<unsigned char>(pattern[0]);
-  std::uint8_t& slot = entry.listOf[fixed];
-  if (slot == 0) {
-    slot = static_cast<std::uint8_t>(entry.lists.size());
-    entry.lists.push_back(entry.lists.front());  // the wildcard rows seen so far
-    if (fixed >= 'A' && fixed <= 'Z') entry.listOf[static_cast<unsigned char>(fixed - 'A' + 'a')] = slot;
-  }
-  entry.lists[slot].push_back(index);
 }
 
 }  // namespace torvik

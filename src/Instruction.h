@@ -65,21 +65,27 @@ class CInstruction {
   void AddRow(InstructionEntry row);
   // Whether the pattern's walk over the operand from `start` fits; fills
   // `operand` with what the row's wildcards captured.
-  static bool Fits(std::string_view pattern, std::string_view statement, std::size_t start, std::string& operand);
+  static bool Fits(std::string_view pattern, std::string_view statement, std::size_t start,
+                   std::string_view& operand);
   void EmitOpcode(const InstructionEntry& row, std::string_view operand);
   int EmitOperand(const InstructionEntry& row, std::string_view operand, std::int32_t start);
 
-  // The rows of one mnemonic that can fit an operand, by the operand's
-  // first character: rows whose pattern begins with that character (after
-  // upper-casing the source) or with a wildcard, in table order. Trying only
-  // these finds the same first fitting row as trying every row.
+  // The rows of one mnemonic in a tree of the fixed characters their
+  // patterns begin with, up to the first wildcard. Only the rows whose
+  // prefix lies on the walk along an operand's upper-cased characters can
+  // fit it; each node keeps those rows, in table order, for the walks that
+  // end there, so trying them finds the same first fitting row as trying
+  // every row.
+  struct PrefixNode {
+    std::vector<std::pair<char, int>> children;  // the next pattern character and its node
+    std::vector<int> candidates;                  // rows whose prefix ends here or above
+  };
   struct MnemonicRows {
-    std::array<std::uint8_t, 256> listOf{};   // index into lists; 0: only wildcard rows fit
-    std::vector<std::vector<int>> lists{{}};  // lists[0]: the rows that begin with a wildcard
-    std::vector<int> emptyOperand;            // rows that can fit no operand at all
+    std::vector<PrefixNode> nodes = std::vector<PrefixNode>(1);
   };
   const std::vector<int>& Candidates(const MnemonicRows& entry, std::string_view operand) const;
   static void IndexRow(MnemonicRows& entry, const std::string& pattern, int index);
+  const MnemonicRows* RowsOf(std::string_view mnemonic);
 
   CAssembler& owner_;
   std::vector<InstructionEntry> rows_;

@@ -21,7 +21,8 @@ std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
 }  // namespace
 
 bool CInstruction::Fits(std::string_view pattern, std::string_view statement, std::size_t start,
-                        std::string& operand) {
+                        std::string_view& operand) {
+  operand = {};
   std::size_t j = start;
   std::size_t l = 0;
   while (l < pattern.size()) {
@@ -29,13 +30,13 @@ bool CInstruction::Fits(std::string_view pattern, std::string_view statement, st
     if (IsWildcard(c)) {
       if (l + 1 == pattern.size()) {
         // A wildcard that ends the pattern takes the rest of the statement.
-        operand.assign(statement.substr(j));
+        operand = statement.substr(j);
         return true;
       }
       // Capture up to the first occurrence of the pattern's next character,
       // which is then compared like any other.
       const std::size_t stop = std::min(statement.find(pattern[l + 1], j), statement.size());
-      operand.assign(statement.substr(j, stop - j));
+      operand = statement.substr(j, stop - j);
       j = stop;
       ++l;
       continue;
@@ -48,8 +49,23 @@ bool CInstruction::Fits(std::string_view pattern, std::string_view statement, st
 }
 
 const std::vector<int>& CInstruction::Candidates(const MnemonicRows& entry, std::string_view operand) const {
-  if (operand.empty()) return entry.emptyOperand;
-  return entry.lists[entry.listOf[static_cast<unsigned char>(operand.front())]];
+  const PrefixNode* node = &entry.nodes.front();
+  for (const char c : operand) {
+    const char upper = AsciiUpper(c);
+    const auto& children = node->children;
+    const auto child =
+        std::find_if(children.begin(), children.end(), [upper](const auto& link) { return link.first == upper; });
+    if (child == children.end()) break;
+    node = &entry.nodes[static_cast<std::size_t>(child->second)];
+  }
+  return node->candidates;
+}
+
+const CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic) {
+  mnemonicKey_.assign(mnemonic);
+  for (char& c : mnemonicKey_) c = AsciiUpper(c);
+  const auto entry = byMnemonic_.find(mnemonicKey_);
+  return entry == byMnemonic_.end() ? nullptr : &entry->second;
 }
 
 std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) {
@@ -59,20 +75,14 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
   const std::string_view mnemonic = statement.substr(p, mnemonicEnd - p);
   p = SkipBlanks(statement, mnemonicEnd);
 
-  mnemonicKey_.assign(mnemonic);
-  for (char& c : mnemonicKey_) c = AsciiUpper(c);
-  const auto entry = byMnemonic_.find(mnemonicKey_);
-  if (entry == byMnemonic_.end()) {
+  const MnemonicRows* rows = RowsOf(mnemonic);
+  if (rows == nullptr) {
     owner_.Error(404, mnemonic);
     return std::nullopt;
   }
-  InstructionMatch match;
-  for (const int row : Candidates(entry->second, statement.substr(p))) {
-    match.operand.clear();
-    if (Fits(Row(row).pattern, statement, p, match.operand)) {
-      match.row = row;
-      return match;
-    }
+  std::string_view operand;
+  for (const int row : Candidates(*rows, statement.substr(p))) {
+    if (Fits(Row(row).pattern, statement, p, operand)) return InstructionMatch{row, std::string(operand)};
   }
   owner_.Error(405, mnemonic);
   return std::nullopt;
