@@ -29,9 +29,15 @@ struct Evaluation {
   // A relocatable value was combined by an operation other than adding or
   // subtracting, which no relocation can express.
   bool nonlinear = false;
-  // The expression names an external symbol, or a symbol bound to one.
+  // The expression names an external symbol, or a symbol bound to one,
+  // and the names of those externals.
   bool external = false;
   bool bound = false;
+  std::string_view externalName;
+  std::string_view boundTarget;
+  // Every token of the text was read: what the operand probes would find by
+  // scanning the text is what the evaluation found.
+  bool complete = false;
   // A relocatable symbol or '$' was read: only then can the value depend
   // on the offset the evaluation was given.
   bool usesBase = false;
@@ -81,6 +87,14 @@ class CAssembler {
   bool HasExternal(std::string_view text, std::optional<std::int32_t> recordAt);
   bool HasBoundExternal(std::string_view text, std::optional<std::int32_t> recordAt);
   std::optional<std::string> FirstExternalName(std::string_view text);
+  // The two external probes for a text already evaluated: taken from the
+  // evaluation when it read the whole text, else from scanning the text.
+  struct Links {
+    bool external = false;
+    bool bound = false;
+    bool Any() const { return external || bound; }
+  };
+  Links ExternalLinks(std::string_view text, const Evaluation& evaluation, std::optional<std::int32_t> recordAt);
   // Pass 1: whether the operand will name an external symbol in pass 2,
   // counting names the module declares external further on.
   bool NamesExternalForSizing(std::string_view text);
@@ -106,7 +120,7 @@ class CAssembler {
   // One level of evaluation: the whole text, or a group after its '('.
   struct Level;
   Level EvaluateLevel(std::string_view text, std::int32_t offset, bool nested);
-  bool Link(const Evaluation& operand, bool& externalSeen, bool& boundSeen);
+  bool Link(const Evaluation& operand, Evaluation& links);
   void RecordExternalRef(std::string_view name, std::int32_t address);
   template <typename Visit>
   static void ForEachIdentifier(std::string_view text, Visit visit);
@@ -129,7 +143,7 @@ class CAssembler {
   std::int64_t DirectivePad(std::string_view argument, bool emit);
   std::int64_t DirectiveBinary(std::string_view argument, bool emit);
   std::int64_t DirectiveReserve(std::string_view argument, bool emit, int unit);
-  bool IsConstantArgument(std::string_view argument);
+  bool IsConstantArgument(std::string_view argument, const Evaluation& evaluation);
   std::int32_t StringByte(std::string_view body, std::size_t& pos);
 
   void Report(bool isError, int code, std::string_view argument);

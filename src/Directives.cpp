@@ -134,7 +134,7 @@ std::int64_t CAssembler::DirectiveBytes(std::string_view argument, bool emit) {
       const std::string_view item = argument.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
       ++count;
       const Evaluation value = EvaluateTracked(item);
-      if (HasExternal(item, std::nullopt) || HasBoundExternal(item, std::nullopt)) {
+      if (ExternalLinks(item, value, std::nullopt).Any()) {
         Error(211, "");
       } else if (value.relocation != 0 || value.nonlinear) {
         // One byte of an address cannot be relocated.
@@ -161,7 +161,7 @@ std::int64_t CAssembler::DirectiveWords(std::string_view argument, bool firstPas
       const Evaluation evaluation = EvaluateTracked(item);
       value = evaluation.value;
       CheckRelocatable(item, static_cast<std::int32_t>(locationCounter_ + count), &evaluation);
-      if (HasExternal(item, std::nullopt) || HasBoundExternal(item, std::nullopt)) Error(211, "");
+      if (ExternalLinks(item, evaluation, std::nullopt).Any()) Error(211, "");
       if (value > 65535) Warning(300, "");
     }
     count += 2;
@@ -175,14 +175,15 @@ std::int64_t CAssembler::DirectiveWords(std::string_view argument, bool firstPas
   return count;
 }
 
-bool CAssembler::IsConstantArgument(std::string_view argument) {
-  return !(CheckRelocatable(argument, std::nullopt) || HasExternal(argument, std::nullopt) ||
-           HasBoundExternal(argument, std::nullopt));
+bool CAssembler::IsConstantArgument(std::string_view argument, const Evaluation& evaluation) {
+  return !(CheckRelocatable(argument, std::nullopt, &evaluation) ||
+           ExternalLinks(argument, evaluation, std::nullopt).Any());
 }
 
 std::int64_t CAssembler::DirectivePad(std::string_view argument, bool emit) {
-  const std::int32_t target = Evaluate(argument);
-  if (!IsConstantArgument(argument)) {
+  const Evaluation evaluation = EvaluateTracked(argument);
+  const std::int32_t target = evaluation.value;
+  if (!IsConstantArgument(argument, evaluation)) {
     Error(223, "");
     return 0;
   }
@@ -196,8 +197,9 @@ std::int64_t CAssembler::DirectivePad(std::string_view argument, bool emit) {
 }
 
 std::int64_t CAssembler::DirectiveReserve(std::string_view argument, bool emit, int unit) {
-  const std::int32_t count = Evaluate(argument);
-  if (!IsConstantArgument(argument)) {
+  const Evaluation evaluation = EvaluateTracked(argument);
+  const std::int32_t count = evaluation.value;
+  if (!IsConstantArgument(argument, evaluation)) {
     Error(222, "");
     return 0;
   }

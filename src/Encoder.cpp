@@ -62,9 +62,7 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
   const std::int32_t value = evaluation.value;
 
   if (row.IsRelativeRow()) {
-    if (owner_.HasExternal(operand, std::nullopt) || owner_.HasBoundExternal(operand, std::nullopt)) {
-      owner_.Error(215, "");
-    }
+    if (owner_.ExternalLinks(operand, evaluation, std::nullopt).Any()) owner_.Error(215, "");
     const std::int64_t displacement = std::int64_t{value} - (std::int64_t{start} + row.length);
     if (displacement < -128 || displacement > 127) owner_.Error(213, "");
     owner_.Emit(static_cast<std::uint8_t>(displacement & 0xFF));
@@ -72,9 +70,7 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
   }
 
   if (count == 1) {
-    if (owner_.HasExternal(operand, std::nullopt) || owner_.HasBoundExternal(operand, std::nullopt)) {
-      owner_.Error(212, "");
-    }
+    if (owner_.ExternalLinks(operand, evaluation, std::nullopt).Any()) owner_.Error(212, "");
     if (owner_.CheckRelocatable(operand, std::nullopt, &evaluation)) owner_.Error(217, "");
     if (value > 255) owner_.Warning(401, "");
     owner_.Emit(static_cast<std::uint8_t>(value & 0xFF));
@@ -88,8 +84,7 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
   // follows the opcode bytes.
   const auto operandAddress =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(row.opcodeCount));
-  const bool external = owner_.HasExternal(operand, operandAddress);
-  owner_.HasBoundExternal(operand, operandAddress);
+  const bool external = owner_.ExternalLinks(operand, evaluation, operandAddress).external;
   if (external) {
     if (!TakesExternalOperand(row.FirstEmittedByte())) owner_.Error(407, "");
     owner_.Emit(0);

@@ -44,15 +44,21 @@ void CombineRelocation(Operation op, Evaluation& result, const Evaluation& opera
 
 }  // namespace
 
-// Notes the external symbols an operand names; a second one of a kind
-// cannot be recorded, so it ends the evaluation.
-bool CAssembler::Link(const Evaluation& operand, bool& externalSeen, bool& boundSeen) {
-  if ((operand.external && externalSeen) || (operand.bound && boundSeen)) {
+// Notes in `links` the external symbols an operand names; a second one of
+// a kind cannot be recorded, so it ends the evaluation.
+bool CAssembler::Link(const Evaluation& operand, Evaluation& links) {
+  if ((operand.external && links.external) || (operand.bound && links.bound)) {
     Error(210, "");
     return false;
   }
-  externalSeen = externalSeen || operand.external;
-  boundSeen = boundSeen || operand.bound;
+  if (operand.external) {
+    links.external = true;
+    links.externalName = operand.externalName;
+  }
+  if (operand.bound) {
+    links.bound = true;
+    links.boundTarget = operand.boundTarget;
+  }
   return true;
 }
 
@@ -68,16 +74,18 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
   Level level;
   Evaluation& result = level.result;
   Operation pending = Operation::Assign;
-  bool externalSeen = false;  // a directly named external symbol
-  bool boundSeen = false;     // a symbol bound to an external
+  Evaluation links;  // the external symbols named so far
   const auto aborted = [&level] {
     level.result = Evaluation{};
     level.end = Level::End::Aborted;
     return level;
   };
-  const auto finished = [&level, &externalSeen, &boundSeen](Level::End end) {
-    level.result.external = externalSeen;
-    level.result.bound = boundSeen;
+  const auto finished = [&level, &links](Level::End end) {
+    level.result.external = links.external;
+    level.result.bound = links.bound;
+    level.result.externalName = links.externalName;
+    level.result.boundTarget = links.boundTarget;
+    level.result.complete = true;
     level.end = end;
     return level;
   };
@@ -90,7 +98,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       break;
     }
     const ExprToken token = NextToken(text, pos);
-    const bool linkedBefore = externalSeen || boundSeen;
+    const bool linkedBefore = links.external || links.bound;
     Evaluation operand;
     bool isOperand = true;
     bool groupOpen = false;
@@ -107,9 +115,13 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
             operand.usesBase = true;
           }
           operand.external = entry->external;
-          operand.bound = entry->boundExternal >= 0;
+          if (operand.external) operand.externalName = entry->name;
+          if (const auto target = symbols_.BoundExternalOf(*entry)) {
+            operand.bound = true;
+            operand.boundTarget = *target;
+          }
         }
-        if (!Link(operand, externalSeen, boundSeen)) return aborted();
+        if (!Link(operand, links)) return aborted();
         break;
       }
       case ExprToken::Kind::Number:
@@ -130,7 +142,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
         const Level group = EvaluateLevel(text.substr(pos + 1), offset, true);
         if (group.end == Level::End::Aborted) return aborted();
         operand = group.result;
-        if (!Link(operand, externalSeen, boundSeen)) return aborted();
+        if (!Link(operand, links)) return aborted();
         groupOpen = group.end == Level::End::Text;
         if (groupOpen) Error(303, "");
         next = pos + 1 + group.closeAt;
@@ -142,7 +154,9 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
           return finished(Level::End::Closed);
         }
         Error(302, "");
-        return finished(Level::End::Text);
+        finished(Level::End::Text);
+        level.result.complete = false;  // the tokens after it are not read
+        return level;
       case ExprToken::Kind::Operator:
         pending = token.op;
         isOperand = false;
@@ -167,7 +181,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       }
       // An external address can only be added: not combined otherwise,
       // not subtracted, and not replaced by a following operand.
-      const bool linked = externalSeen || boundSeen;
+      const bool linked = links.external || links.bound;
       const bool operandLinked = operand.external || operand.bound;
       if ((linked && !IsArithmetic(pending)) || (operandLinked && pending == Operation::Subtract) ||
           (linkedBefore && pending == Operation::Assign)) {
@@ -272,6 +286,14 @@ bool CAssembler::NamesExternalForSizing(std::string_view text) {
 // nothing and was followed by no other report, stands for the first one;
 // then the second one, which would print nothing either, is derived from
 // the relocation count, unless a division may turn out differently.
+CAssembler::Links CAssembler::ExternalLinks(std::string_view text, const Evaluation& evaluation,
+                                            std::optional<std::int32_t> recordAt) {
+  if (!evaluation.complete) return {HasExternal(text, recordAt), HasBoundExternal(text, recordAt)};
+  if (recordAt && evaluation.external) RecordExternalRef(evaluation.externalName, *recordAt);
+  if (recordAt && evaluation.bound) RecordExternalRef(evaluation.boundTarget, *recordAt);
+  return {evaluation.external, evaluation.bound};
+}
+
 bool CAssembler::CheckRelocatable(std::string_view text, std::optional<std::int32_t> recordAt,
                                   const Evaluation* placed) {
   const bool reusable = placed && placed->quiet && placed->reportMark == reportSerial_;

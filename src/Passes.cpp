@@ -109,7 +109,12 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
   const std::int32_t value = evaluation.value;
   // A symbol can be bound to one external only.
   if (evaluation.external && evaluation.bound) Error(210, "");
-  const auto external = FirstExternalName(expression);
+  std::optional<std::string> external;
+  if (!evaluation.complete) {
+    external = FirstExternalName(expression);
+  } else if (evaluation.external || evaluation.bound) {
+    external = std::string(evaluation.external ? evaluation.externalName : evaluation.boundTarget);
+  }
   const bool relocatable = CheckRelocatable(expression, std::nullopt, &evaluation);
   symbols_.Define(label, value, false, relocatable, false,
                   external ? std::optional<std::string_view>(*external) : std::nullopt);

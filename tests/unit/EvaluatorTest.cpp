@@ -188,6 +188,28 @@ TEST(Probes, ScanIdentifiersAsTheEvaluatorReadsThem) {
   EXPECT_EQ(rig.TakeOutput(), "");
 }
 
+class LinksFromEvaluation : public ::testing::TestWithParam<const char*> {};
+
+// What an evaluation found stands for what scanning its text finds.
+TEST_P(LinksFromEvaluation, AgreeWithTheScans) {
+  Rig rig;
+  DefineSymbols(rig);
+  const Evaluation evaluation = rig.assembler.EvaluateTracked(GetParam());
+  const bool external = rig.assembler.HasExternal(GetParam(), std::nullopt);
+  const bool bound = rig.assembler.HasBoundExternal(GetParam(), std::nullopt);
+  const auto links = rig.assembler.ExternalLinks(GetParam(), evaluation, 0x10);
+  EXPECT_EQ(links.external, external) << GetParam();
+  EXPECT_EQ(links.bound, bound) << GetParam();
+  std::size_t recorded = 0;
+  for (std::size_t i = 0; i < rig.image.ExternalCount(); ++i) recorded += rig.image.External(i).addresses.size();
+  EXPECT_EQ(recorded, static_cast<std::size_t>(external) + static_cast<std::size_t>(bound)) << GetParam();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LinksFromEvaluation,
+                         ::testing::Values("ext + 1", "1 + bound", "ext + bound", "lbl + c5", "(ext) + 2",
+                                           "ext + ext2", "5 ) + ext", "2 * ext", "'A' + $C000", "(1 + (bound))",
+                                           "ext + ("));
+
 TEST(Probes, FirstExternalNameFollowsBindings) {
   Rig rig;
   DefineSymbols(rig);
