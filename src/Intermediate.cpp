@@ -60,7 +60,15 @@ bool IntermediateFile::CanBeOpened() const {
 }
 
 void IntermediateFile::Remove() {
-  if (fd_ >= 0 && IdentityOfPath(kName) == Identity()) ::unlink(kName);
+  if (fd_ >= 0 && IdentityOfPath(kName) == Identity()) {
+    // Emptied first: freeing the blocks of a deleted file that still holds
+    // data can take milliseconds on some file systems; dropping the data
+    // of an open file does not.
+    writer_.Attach(-1);
+    const int emptied = ::ftruncate(fd_, 0);
+    static_cast<void>(emptied);  // the file is deleted either way
+    ::unlink(kName);
+  }
   Release();
 }
 
