@@ -207,6 +207,24 @@ TextReader::Status TextReader::ReadLine(std::string& line, std::size_t maxChars,
   }
 }
 
+TextReader::Status TextReader::ReadLineView(std::string_view& line, std::string& spill, std::size_t maxChars,
+                                            bool& newline) {
+  if (pos_ < size_) {
+    const char* start = buffer_.get() + pos_;
+    const char* stop = SpecialCharacter();
+    const auto length = static_cast<std::size_t>(stop - start);
+    if (stop < buffer_.get() + size_ && *stop == '\n' && length <= maxChars) {
+      line = std::string_view(start, length);
+      pos_ += length + 1;
+      newline = true;
+      return Status::Line;
+    }
+  }
+  const Status status = ReadLine(spill, maxChars, newline);
+  line = spill;
+  return status;
+}
+
 TextReader::Status TextReader::ReadAll(std::string& text) {
   text.clear();
   for (;;) {

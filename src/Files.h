@@ -49,6 +49,9 @@ class TextReader {
   // maxChars characters still belongs to that line. `newline` tells whether
   // the line ended with one. End: nothing was left to read.
   Status ReadLine(std::string& line, std::size_t maxChars, bool& newline);
+  // The same as a view: into the reader's own chunk when the line lies
+  // whole in it, else into `spill`. Valid until the next read.
+  Status ReadLineView(std::string_view& line, std::string& spill, std::size_t maxChars, bool& newline);
   // Reads everything that is left, with the text-mode rules applied.
   Status ReadAll(std::string& text);
   // Discards the rest of the current line, up to and including its newline.

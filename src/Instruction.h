@@ -89,7 +89,12 @@ class CInstruction {
 
   CAssembler& owner_;
   std::vector<InstructionEntry> rows_;
-  std::unordered_map<std::string, MnemonicRows> byMnemonic_;
+  // Keyed by the upper-cased mnemonic, looked up without building a string.
+  struct MnemonicHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const;
+  };
+  std::unordered_map<std::string, MnemonicRows, MnemonicHash, std::equal_to<>> byMnemonic_;
   std::string mnemonicKey_;  // reused for the lookup of each statement
 };
 

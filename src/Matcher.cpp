@@ -61,10 +61,24 @@ const std::vector<int>& CInstruction::Candidates(const MnemonicRows& entry, std:
   return node->candidates;
 }
 
+std::size_t CInstruction::MnemonicHash::operator()(std::string_view text) const {
+  std::size_t hash = 2166136261u;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  return hash;
+}
+
 const CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic) {
-  mnemonicKey_.assign(mnemonic);
-  for (char& c : mnemonicKey_) c = AsciiUpper(c);
-  const auto entry = byMnemonic_.find(mnemonicKey_);
+  char shortKey[16];
+  std::string_view key;
+  if (mnemonic.size() <= sizeof shortKey) {
+    for (std::size_t i = 0; i < mnemonic.size(); ++i) shortKey[i] = AsciiUpper(mnemonic[i]);
+    key = std::string_view(shortKey, mnemonic.size());
+  } else {
+    mnemonicKey_.assign(mnemonic);
+    for (char& c : mnemonicKey_) c = AsciiUpper(c);
+    key = mnemonicKey_;
+  }
+  const auto entry = byMnemonic_.find(key);
   return entry == byMnemonic_.end() ? nullptr : &entry->second;
 }
 

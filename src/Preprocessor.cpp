@@ -7,15 +7,6 @@
 
 namespace torvik {
 
-namespace {
-
-void CutAtNul(std::string& text) {
-  const auto nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
-}
-
-}  // namespace
-
 bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLevel) {
   if (topLevel) {
     fileNames_.clear();
@@ -50,17 +41,18 @@ bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLe
 
 bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out) {
   std::int32_t lineInFile = 0;
-  std::string line;
+  std::string spill;
+  std::string_view line;
   bool newline = false;
   for (;;) {
-    const auto status = in.ReadLine(line, kPreprocessorReadLimit, newline);
+    const auto status = in.ReadLineView(line, spill, kPreprocessorReadLimit, newline);
     if (status == TextReader::Status::End) return true;
     if (status == TextReader::Status::Error) {
       owner_.Error(100, FileName(fileIndex));
       return false;
     }
     ++lineInFile;
-    CutAtNul(line);
+    line = line.substr(0, line.find('\0'));
     if (!line.empty() && line.front() == '#') {
       if (!Directive(line, out)) return false;
     } else if (!WriteLine(line, fileIndex, lineInFile, out)) {
