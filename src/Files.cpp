@@ -127,6 +127,7 @@ bool TextReader::Fill() {
     size_ = static_cast<std::size_t>(got);
     nextReturn_ = FindInChunk('\r', 0);
     nextCtrlZ_ = FindInChunk(kCtrlZ, 0);
+    nextNul_ = FindInChunk('\0', 0);
     return true;
   }
 }
@@ -214,14 +215,16 @@ TextReader::Status TextReader::ReadLineView(std::string_view& line, std::string&
     const char* stop = SpecialCharacter();
     const auto length = static_cast<std::size_t>(stop - start);
     if (stop < buffer_.get() + size_ && *stop == '\n' && length <= maxChars) {
-      line = std::string_view(start, length);
+      if (nextNul_ < pos_) nextNul_ = FindInChunk('\0', pos_);
+      const std::size_t kept = std::min(length, nextNul_ - pos_);
+      line = std::string_view(start, kept);
       pos_ += length + 1;
       newline = true;
       return Status::Line;
     }
   }
   const Status status = ReadLine(spill, maxChars, newline);
-  line = spill;
+  line = std::string_view(spill).substr(0, spill.find('\0'));
   return status;
 }
 

@@ -49,8 +49,9 @@ class TextReader {
   // maxChars characters still belongs to that line. `newline` tells whether
   // the line ended with one. End: nothing was left to read.
   Status ReadLine(std::string& line, std::size_t maxChars, bool& newline);
-  // The same as a view: into the reader's own chunk when the line lies
-  // whole in it, else into `spill`. Valid until the next read.
+  // The same as a view, cut at its first NUL byte: into the reader's own
+  // chunk when the line lies whole in it, else into `spill`. Valid until
+  // the next read.
   Status ReadLineView(std::string_view& line, std::string& spill, std::size_t maxChars, bool& newline);
   // Reads everything that is left, with the text-mode rules applied.
   Status ReadAll(std::string& text);
@@ -75,6 +76,7 @@ class TextReader {
   std::size_t size_ = 0;
   std::size_t nextReturn_ = 0;  // the next carriage return in the chunk, or size_
   std::size_t nextCtrlZ_ = 0;   // the first 0x1A in the chunk, or size_
+  std::size_t nextNul_ = 0;     // the next NUL byte in the chunk, or size_
 };
 
 // Buffered writes to a descriptor; remembers the first failure.

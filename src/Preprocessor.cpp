@@ -52,7 +52,6 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
       return false;
     }
     ++lineInFile;
-    line = line.substr(0, line.find('\0'));
     if (!line.empty() && line.front() == '#') {
       if (!Directive(line, out)) return false;
     } else if (!WriteLine(line, fileIndex, lineInFile, out)) {

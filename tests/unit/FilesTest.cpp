@@ -45,6 +45,48 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"nul_is_kept_for_the_caller", std::string("a\0b\n", 4), 100, {std::string("a\0b+", 4)}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Views give what whole reads give, cut at NUL, over chunk boundaries,
+// carriage returns, NUL bytes and pieces of long lines.
+TEST(TextReading, ViewsAgreeWithCopies) {
+  TempDir dir;
+  std::string text;
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  while (text.size() < 300000) {
+    const std::uint32_t kind = next() % 100;
+    if (kind < 60) {
+      text += std::string(next() % 90, static_cast<char>('a' + next() % 26)) + "\n";
+    } else if (kind < 75) {
+      text += "x\r\ny\rz\n";
+    } else if (kind < 85) {
+      text += std::string("a\0b\n", 4);
+    } else {
+      text += std::string(next() % 3000, 'L') + (next() % 2 ? "\n" : "");
+    }
+  }
+  text += "\x1A tail";
+  WriteFile(dir / "f", text);
+  TextReader copies;
+  TextReader views;
+  ASSERT_EQ(copies.Open(dir / "f"), TextReader::OpenResult::Ok);
+  ASSERT_EQ(views.Open(dir / "f"), TextReader::OpenResult::Ok);
+  std::string line;
+  std::string spill;
+  std::string_view view;
+  bool newline = false;
+  bool viewNewline = false;
+  int lines = 0;
+  for (;;) {
+    const auto status = copies.ReadLine(line, 1000, newline);
+    ASSERT_EQ(views.ReadLineView(view, spill, 1000, viewNewline), status) << "line " << lines;
+    if (status != TextReader::Status::Line) break;
+    ASSERT_EQ(view, std::string_view(line).substr(0, line.find('\0'))) << "line " << lines;
+    ASSERT_EQ(viewNewline, newline) << "line " << lines;
+    ++lines;
+  }
+  EXPECT_GT(lines, 1000);
+}
+
 TEST(TextReading, DirectoriesAreRefused) {
   TempDir dir;
   TextReader reader;
