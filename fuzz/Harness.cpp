@@ -70,13 +70,13 @@ constexpr std::string_view kFixedSource =
     "        ld a,'x'\n"
     "        ex af,af'\n"
     "        ld (start),hl\n"
-    "next:   .db 1,\"ab\\0\",-1\n"
+    "next:   .db 1,\"ab\",-1,'x'\n"
     "        .dw start,$,next-start\n"
     "        .dbs 2\n"
     "        .dws 1\n"
     "        .pad $40\n"
     "        halt\n"
-    "        .end\n"
+    "        .end here\n"
     "        ignored\n";
 
 std::string workspace;
@@ -164,6 +164,7 @@ void CheckRun(bool written, const std::string& output) {
       firstPass = true;
     } else if (line == "Second pass...") {
       if (!firstPass || secondPass) Fail("second pass out of order", output);
+      if (errors != 0) Fail("second pass after errors in the first", output);
       secondPass = true;
     } else if (StartsWith(line, "Assembly complete - ")) {
       if (!firstPass || summary) Fail("summary out of order", output);
