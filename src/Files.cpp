@@ -323,6 +323,16 @@ std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path)
   return bytes;
 }
 
+std::string BesideProgram(const std::string& programPath, const std::string& name) {
+  const auto separator = programPath.find_last_of("/\\");
+  if (separator != std::string::npos) return programPath.substr(0, separator + 1) + name;
+  std::vector<char> buffer(PATH_MAX);
+  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return name;
+  const std::string executable(buffer.data(), static_cast<std::size_t>(length));
+  return executable.substr(0, executable.find_last_of('/') + 1) + name;
+}
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

@@ -112,6 +112,11 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
 // or is a directory.
 std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path);
 
+// A file in the directory of the running program: the program path up to
+// its last '/' or '\', or, for a program found through PATH, the directory
+// of the running executable.
+std::string BesideProgram(const std::string& programPath, const std::string& name);
+
 // ASCII-only helpers: bytes 128 to 255 are neither letters nor digits.
 inline bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }

@@ -57,10 +57,15 @@ class FieldReader {
     pos_ += std::size_t{length} + 1;
     return true;
   }
-  bool Addresses(std::uint16_t count, std::vector<std::uint16_t>& out, const char* what) {
+  // Addresses of 16-bit fields, each inside the code of `codeSize` bytes.
+  bool Addresses(std::uint16_t count, std::vector<std::uint16_t>& out, const char* what, std::size_t codeSize) {
     out.resize(count);
     for (auto& address : out) {
+      const std::size_t at = pos_;
       if (!U16(address, what)) return false;
+      if (address + 2u > codeSize) {
+        return Fail(at, std::string(what) + " " + std::to_string(address) + " outside the code");
+      }
     }
     return true;
   }
@@ -96,7 +101,7 @@ bool ReadModule(FieldReader& in, ObjectModule& module) {
 
   std::uint16_t relocCount = 0;
   if (!in.U16(relocCount, "relocation count")) return false;
-  if (!in.Addresses(relocCount, module.relocations, "relocation addresses")) return false;
+  if (!in.Addresses(relocCount, module.relocations, "relocation address", codeSize)) return false;
 
   std::uint16_t externalCount = 0;
   if (!in.U16(externalCount, "external count")) return false;
@@ -105,7 +110,7 @@ bool ReadModule(FieldReader& in, ObjectModule& module) {
     std::uint16_t refCount = 0;
     if (!in.Name(external.name, "external symbol name")) return false;
     if (!in.U16(refCount, "reference count")) return false;
-    if (!in.Addresses(refCount, external.addresses, "reference addresses")) return false;
+    if (!in.Addresses(refCount, external.addresses, "reference address", codeSize)) return false;
   }
 
   std::uint16_t publicCount = 0;
@@ -121,28 +126,13 @@ bool ReadModule(FieldReader& in, ObjectModule& module) {
   module.lines.resize(lineCount);
   for (auto& line : module.lines) {
     if (!in.U16(line.line, "line record")) return false;
+    const std::size_t at = in.Position();
     if (!in.U16(line.address, "line record")) return false;
-  }
-  if (in.Position() != in.Size()) return in.Fail(in.Position(), "unexpected bytes after the line table");
-  return true;
-}
-
-// Checks that every address stays inside the code it refers to.
-bool CheckAddresses(const ObjectModule& module, FieldReader& in) {
-  const std::size_t size = module.code.size();
-  for (const auto address : module.relocations) {
-    if (address + 2u > size) return in.Fail(0, "relocation address " + std::to_string(address) + " outside the code");
-  }
-  for (const auto& external : module.externals) {
-    for (const auto address : external.addresses) {
-      if (address + 2u > size) {
-        return in.Fail(0, "reference to " + external.name + " at " + std::to_string(address) + " outside the code");
-      }
+    if (line.address >= codeSize) {
+      return in.Fail(at, "line record address " + std::to_string(line.address) + " outside the code");
     }
   }
-  for (const auto& line : module.lines) {
-    if (line.address >= size) return in.Fail(0, "line record address " + std::to_string(line.address) + " outside the code");
-  }
+  if (in.Position() != in.Size()) return in.Fail(in.Position(), "unexpected bytes after the line table");
   return true;
 }
 
@@ -245,7 +235,7 @@ bool CObjectFile::Write(const std::string& path, CSymTable& symbols) const {
 ObjectReadResult CObjectFile::Parse(const std::vector<std::uint8_t>& bytes) {
   ObjectReadResult result;
   FieldReader in(bytes);
-  result.ok = ReadModule(in, result.module) && CheckAddresses(result.module, in);
+  result.ok = ReadModule(in, result.module);
   if (!result.ok) {
     result.error = in.Error();
     result.errorOffset = in.ErrorOffset();

@@ -111,11 +111,13 @@ bool CPreprocessor::IsRecorded(std::string_view path) const {
   return false;
 }
 
+std::int32_t CPreprocessor::FileIndexOf(std::int32_t n) const {
+  return n >= 1 && n <= LineMapCount() ? lineMap_[static_cast<std::size_t>(n - 1)].fileIndex : 0;
+}
+
 const std::string& CPreprocessor::FileNameOf(std::int32_t n) const {
-  if (n >= 1 && n <= LineMapCount()) {
-    return fileNames_[static_cast<std::size_t>(lineMap_[static_cast<std::size_t>(n - 1)].fileIndex)];
-  }
-  return fileNames_.empty() ? noName_ : fileNames_.front();
+  if (fileNames_.empty()) return noName_;
+  return fileNames_[static_cast<std::size_t>(FileIndexOf(n))];
 }
 
 std::int32_t CPreprocessor::LineOf(std::int32_t n) const {

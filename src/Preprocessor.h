@@ -33,6 +33,8 @@ class CPreprocessor {
   // the top-level file and line 0.
   const std::string& FileNameOf(std::int32_t n) const;
   std::int32_t LineOf(std::int32_t n) const;
+  // The index of the file that line n came from, by the same rule.
+  std::int32_t FileIndexOf(std::int32_t n) const;
 
   // The lines written to the intermediate file as both passes scan them:
   // without their comments and with tabs turned into spaces, prepared once

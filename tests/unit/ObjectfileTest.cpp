@@ -106,6 +106,7 @@ struct CorruptCase {
   std::size_t offset;
   std::uint8_t value;
   const char* message;
+  std::size_t errorOffset;
 };
 
 class CorruptObject : public ::testing::TestWithParam<CorruptCase> {};
@@ -116,15 +117,17 @@ TEST_P(CorruptObject, IsRefusedWithAClearMessage) {
   const auto read = CObjectFile::Parse(bytes);
   EXPECT_FALSE(read.ok);
   EXPECT_NE(read.error.find(GetParam().message), std::string::npos) << read.error;
+  EXPECT_EQ(read.errorOffset, GetParam().errorOffset);
 }
 
 // Offsets in the sample: code size 0, code 2..9, relocations 10..13,
 // external count 14, name length 16, name 17..22, reference count 23.
 INSTANTIATE_TEST_SUITE_P(Rows, CorruptObject,
-                         ::testing::Values(CorruptCase{"relocation", 12, 7, "relocation address 7 outside"},
-                                           CorruptCase{"namelength", 16, 0, "bad name length"},
-                                           CorruptCase{"nameterminator", 22, 'x', "name not terminated"},
-                                           CorruptCase{"codesize", 1, 0x50, "code size exceeds"}),
+                         ::testing::Values(CorruptCase{"relocation", 12, 7, "relocation address 7 outside", 12},
+                                           CorruptCase{"namelength", 16, 0, "bad name length", 16},
+                                           CorruptCase{"nameterminator", 22, 'x', "name not terminated", 22},
+                                           CorruptCase{"codesize", 1, 0x50, "code size exceeds", 0},
+                                           CorruptCase{"reference", 25, 9, "reference address 9 outside", 25}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ObjectReader, RefusesTrailingBytes) {

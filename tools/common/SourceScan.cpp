@@ -4,7 +4,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <unordered_map>
 
 #include "Limits.h"
 #include "Statement.h"
@@ -38,8 +37,6 @@ bool ReadExpansion(int fd, const CPreprocessor& preprocessor, ExpandedSource& so
   in.Adopt(fd);
   // The line map names a line's file by reference to its entry in the file
   // list; the entry's position is the file's index.
-  std::unordered_map<const std::string*, int> indexOf;
-  for (int i = 0; i < preprocessor.FileCount(); ++i) indexOf.emplace(&preprocessor.FileName(i), i);
   std::string text;
   bool newline = false;
   for (;;) {
@@ -54,8 +51,7 @@ bool ReadExpansion(int fd, const CPreprocessor& preprocessor, ExpandedSource& so
     const auto n = static_cast<std::int32_t>(source.lines.size() + 1);
     if (n <= preprocessor.LineMapCount()) {
       line.lineInFile = preprocessor.LineOf(n);
-      const auto found = indexOf.find(&preprocessor.FileNameOf(n));
-      if (found != indexOf.end()) line.fileIndex = found->second;
+      line.fileIndex = preprocessor.FileIndexOf(n);
     }
     source.lines.push_back(std::move(line));
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "Files.h"
 #include "Objectfile.h"
 #include "Reporter.h"
 
@@ -15,10 +16,7 @@ namespace torvik::tools {
 
 inline constexpr const char* kTableName = "tkinstr.tab";
 
-// A file beside the running program, found as the assembler finds its
-// table: the program path up to its last '/' or backslash, or, for a
-// program started through PATH, the directory of the running executable.
-std::string BesideProgram(const std::string& programPath, const std::string& name);
+using torvik::BesideProgram;
 
 // A number from the command line: decimal, or hexadecimal after "$", "0x"
 // or "0X". Nothing else may follow; nullopt when it is malformed or above
