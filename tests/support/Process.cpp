@@ -41,6 +41,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     ::dup2(errPipe[1], 2);
     ::close(outPipe[0]);
     ::close(errPipe[0]);
+    // Only 1 and 2 may reach the child: a process it leaves running in the
+    // background must not hold the pipes open, and this call waiting.
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
     if (::chdir(directory.c_str()) != 0) ::_exit(126);
     ::alarm(static_cast<unsigned>(timeoutSeconds));
     std::vector<char*> argv;
