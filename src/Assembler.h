@@ -128,6 +128,7 @@ class CAssembler {
   // The passes over the intermediate file.
   void CollectDeclaredExternals(const std::vector<SourceLine>& lines);
   void FirstPass(const std::vector<SourceLine>& lines);
+  std::size_t CollectLabel(std::string_view line);
   void SecondPass(const std::vector<SourceLine>& lines);
   const std::optional<InstructionMatch>& PassOneMatch() const;
   void CheckStatementSize(std::int64_t size);

@@ -49,23 +49,8 @@ void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
     const std::string_view line = raw.text;
     std::size_t pos = 0;
     if (HasLabelField(line)) {
-      std::string label;
-      for (; pos < line.size() && !EndsLabelField(line[pos]); ++pos) {
-        const char c = line[pos];
-        if (label.size() == kMaxNameLength) {
-          ErrorNum(201, static_cast<std::int32_t>(kMaxNameLength));
-          break;
-        }
-        if (pos == 0 && IsAsciiDigit(c)) {
-          Error(204, "");
-          break;
-        }
-        if (!IsLabelChar(c)) {
-          ErrorNum(203, static_cast<std::int8_t>(c));
-          break;
-        }
-        label.push_back(c);
-      }
+      pos = CollectLabel(line);
+      const std::string_view label = line.substr(0, pos);
       if (label.empty()) {
         Error(202, "");
         return;
@@ -78,11 +63,31 @@ void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
         continue;
       }
       symbols_.Define(label, locationCounter_, false, true, isPublic, std::nullopt);
-      if (label.front() != '@') topLabel_ = label;
+      if (label.front() != '@') topLabel_.assign(label);
     }
     if (!RunStatements(line, pos, true)) return;
   }
   ++lineCounter_;  // the read that finds the end of the file
+}
+
+// The label that begins the line: label characters up to the end of the
+// label field, at most kMaxNameLength of them, and not beginning with a
+// digit. Reports what stops it early; returns where it ends.
+std::size_t CAssembler::CollectLabel(std::string_view line) {
+  if (IsAsciiDigit(line.front())) {
+    Error(204, "");
+    return 0;
+  }
+  std::size_t end = 0;
+  while (end < line.size() && end < kMaxNameLength && IsLabelChar(line[end])) ++end;
+  if (end < line.size() && !EndsLabelField(line[end])) {
+    if (end == kMaxNameLength) {
+      ErrorNum(201, static_cast<std::int32_t>(kMaxNameLength));
+    } else {
+      ErrorNum(203, static_cast<std::int8_t>(line[end]));
+    }
+  }
+  return end;
 }
 
 void CAssembler::SecondPass(const std::vector<SourceLine>& lines) {
