@@ -13,6 +13,10 @@ bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLe
     lineMap_.clear();
     keptText_.clear();
     keptLines_.clear();
+    // Room for every line there may be, so the lists never move as they
+    // grow; pages are only touched as lines arrive.
+    lineMap_.reserve(kMaxIntermediateLines);
+    keptLines_.reserve(kMaxIntermediateLines);
   }
   if (FileCount() == kMaxFiles) {
     owner_.ErrorNum(102, kMaxFiles + 1);
@@ -92,16 +96,15 @@ bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t
   return true;
 }
 
-std::vector<CPreprocessor::WrittenLine> CPreprocessor::WrittenLines() const {
-  std::vector<WrittenLine> lines;
-  lines.reserve(keptLines_.size());
-  const std::string_view all = keptText_;
-  std::size_t start = 0;
-  for (const KeptLine& kept : keptLines_) {
-    lines.push_back({all.substr(start, kept.end - start), kept.tooLong});
-    start = kept.end;
-  }
-  return lines;
+CPreprocessor::WrittenLine CPreprocessor::WrittenLines::Iterator::operator*() const {
+  const KeptLine& kept = owner_->keptLines_[index_];
+  return {std::string_view(owner_->keptText_).substr(start_, kept.end - start_), kept.tooLong};
+}
+
+CPreprocessor::WrittenLines::Iterator& CPreprocessor::WrittenLines::Iterator::operator++() {
+  start_ = owner_->keptLines_[index_].end;
+  ++index_;
+  return *this;
 }
 
 bool CPreprocessor::IsRecorded(std::string_view path) const {
