@@ -96,15 +96,16 @@ bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t
   return true;
 }
 
-CPreprocessor::WrittenLine CPreprocessor::WrittenLines::Iterator::operator*() const {
-  const KeptLine& kept = owner_->keptLines_[index_];
-  return {std::string_view(owner_->keptText_).substr(start_, kept.end - start_), kept.tooLong};
-}
-
-CPreprocessor::WrittenLines::Iterator& CPreprocessor::WrittenLines::Iterator::operator++() {
-  start_ = owner_->keptLines_[index_].end;
-  ++index_;
-  return *this;
+std::vector<CPreprocessor::WrittenLine> CPreprocessor::WrittenLines() const {
+  std::vector<WrittenLine> lines;
+  lines.reserve(keptLines_.size());
+  const std::string_view all = keptText_;
+  std::size_t start = 0;
+  for (const KeptLine& kept : keptLines_) {
+    lines.push_back({all.substr(start, kept.end - start), kept.tooLong});
+    start = kept.end;
+  }
+  return lines;
 }
 
 bool CPreprocessor::IsRecorded(std::string_view path) const {

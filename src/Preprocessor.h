@@ -44,31 +44,7 @@ class CPreprocessor {
     std::string_view text;
     bool tooLong = false;
   };
-  // The written lines in order, made on the fly from what is kept.
-  class WrittenLines {
-   public:
-    class Iterator {
-     public:
-      Iterator(const CPreprocessor& owner, std::size_t index, std::size_t start)
-          : owner_(&owner), index_(index), start_(start) {}
-      WrittenLine operator*() const;
-      Iterator& operator++();
-      bool operator!=(const Iterator& other) const { return index_ != other.index_; }
-
-     private:
-      const CPreprocessor* owner_;
-      std::size_t index_;
-      std::size_t start_;  // where the line's text begins in the kept text
-    };
-    explicit WrittenLines(const CPreprocessor& owner) : owner_(owner) {}
-    Iterator begin() const { return Iterator(owner_, 0, 0); }
-    Iterator end() const { return Iterator(owner_, owner_.keptLines_.size(), 0); }
-    std::size_t size() const { return owner_.keptLines_.size(); }
-
-   private:
-    const CPreprocessor& owner_;
-  };
-  WrittenLines Written() const { return WrittenLines(*this); }
+  std::vector<WrittenLine> WrittenLines() const;
 
   int FileCount() const { return static_cast<int>(fileNames_.size()); }
   const std::string& FileName(int index) const { return fileNames_[static_cast<std::size_t>(index)]; }
