@@ -71,11 +71,6 @@ std::optional<FileIdentity> IdentityOfDescriptor(int fd) {
   return FileIdentity{st.st_dev, st.st_ino};
 }
 
-bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 TextReader::~TextReader() { Close(); }
 
 TextReader::OpenResult TextReader::Open(const std::string& path) {
@@ -226,25 +221,6 @@ TextReader::Status TextReader::ReadLineView(std::string_view& line, std::string&
   const Status status = ReadLine(spill, maxChars, newline);
   line = std::string_view(spill).substr(0, spill.find('\0'));
   return status;
-}
-
-TextReader::Status TextReader::ReadAll(std::string& text) {
-  text.clear();
-  for (;;) {
-    if (pos_ == size_ && !Fill()) return failed_ ? Status::Error : Status::Line;
-    const char* start = buffer_.get() + pos_;
-    const char* end = buffer_.get() + size_;
-    const void* cr = std::memchr(start, '\r', static_cast<std::size_t>(end - start));
-    const char* stop = cr ? static_cast<const char*>(cr) : end;
-    if (const void* z = std::memchr(start, kCtrlZ, static_cast<std::size_t>(stop - start))) {
-      text.append(start, static_cast<const char*>(z));
-      ended_ = true;
-      pos_ = size_ = 0;
-      return Status::Line;
-    }
-    text.append(start, stop);
-    pos_ = static_cast<std::size_t>(stop - buffer_.get()) + (stop == end ? 0 : 1);
-  }
 }
 
 TextReader::Status TextReader::SkipLine() {

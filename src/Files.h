@@ -24,7 +24,6 @@ struct FileIdentity {
 
 std::optional<FileIdentity> IdentityOfPath(const std::string& path);
 std::optional<FileIdentity> IdentityOfDescriptor(int fd);
-bool IsDirectory(const std::string& path);
 
 // Reads a text file line by line. Every carriage return is dropped and a
 // byte 0x1A ends the file, on every platform.
@@ -53,8 +52,6 @@ class TextReader {
   // chunk when the line lies whole in it, else into `spill`. Valid until
   // the next read.
   Status ReadLineView(std::string_view& line, std::string& spill, std::size_t maxChars, bool& newline);
-  // Reads everything that is left, with the text-mode rules applied.
-  Status ReadAll(std::string& text);
   // Discards the rest of the current line, up to and including its newline.
   Status SkipLine();
 
