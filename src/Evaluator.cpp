@@ -69,7 +69,6 @@ struct CAssembler::Level {
   std::size_t closeAt = 0;  // just after the closing ')', in this level's text
 };
 
-
 CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t offset, bool nested) {
   Level level;
   Evaluation& result = level.result;
