@@ -13,11 +13,11 @@ namespace {
 bool IsFormatSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // A whitespace-delimited word, as the "%s" conversion reads one.
-bool ScanWord(std::string_view line, std::size_t& pos, std::string& word) {
+bool ScanWord(std::string_view line, std::size_t& pos, std::string_view& word) {
   while (pos < line.size() && IsFormatSpace(line[pos])) ++pos;
   const std::size_t start = pos;
   while (pos < line.size() && !IsFormatSpace(line[pos])) ++pos;
-  word.assign(line.substr(start, pos - start));
+  word = line.substr(start, pos - start);
   return pos > start;
 }
 
@@ -71,12 +71,16 @@ std::optional<std::uint8_t> InstructionEntry::FirstEmittedByte() const {
 
 int CInstruction::ParseRow(std::string_view line, InstructionEntry& row, int& argument) {
   std::size_t pos = 0;
-  std::string opcodeText;
+  std::string_view mnemonic;
+  std::string_view pattern;
+  std::string_view opcodeText;
   argument = 0;
-  if (!ScanWord(line, pos, row.mnemonic) || !ScanWord(line, pos, row.pattern) || !ScanWord(line, pos, opcodeText) ||
+  if (!ScanWord(line, pos, mnemonic) || !ScanWord(line, pos, pattern) || !ScanWord(line, pos, opcodeText) ||
       !ScanInteger(line, pos, row.length) || !ScanInteger(line, pos, row.spareValue)) {
     return 401;
   }
+  row.mnemonic.assign(mnemonic);
+  row.pattern.assign(pattern);
   if (row.length < 1 || row.length > kMaxInstructionLength) {
     argument = kMaxInstructionLength;
     return 402;
@@ -133,34 +137,47 @@ void CInstruction::Load(const std::string& path) {
 }
 
 void CInstruction::AddRow(InstructionEntry row) {
-  IndexRow(byMnemonic_[UpperCased(row.mnemonic)], row.pattern, RowCount());
+  byMnemonic_[UpperCased(row.mnemonic)].rows.push_back(RowCount());
   rows_.push_back(std::move(row));
 }
 
-void CInstruction::IndexRow(MnemonicRows& entry, const std::string& pattern, int index) {
-  int node = 0;
-  for (const char c : pattern) {
-    if (c == '*' || c == '!' || c == '@') break;
-    auto& children = entry.nodes[static_cast<std::size_t>(node)].children;
-    const auto child = std::find_if(children.begin(), children.end(), [c](const auto& link) { return link.first == c; });
-    if (child != children.end()) {
-      node = child->second;
+void CInstruction::BuildTree(MnemonicRows& entry) const {
+  auto& nodes = entry.nodes;
+  nodes.assign(1, PrefixNode{});
+  std::vector<int> parent{-1};
+  std::vector<std::vector<int>> ending(1);  // the rows whose prefix ends at each node
+  for (const int row : entry.rows) {
+    int node = 0;
+    for (const char c : Row(row).pattern) {
+      if (c == '*' || c == '!' || c == '@') break;
+      auto& children = nodes[static_cast<std::size_t>(node)].children;
+      const auto child =
+          std::find_if(children.begin(), children.end(), [c](const auto& link) { return link.first == c; });
+      if (child != children.end()) {
+        node = child->second;
+        continue;
+      }
+      const int created = static_cast<int>(nodes.size());
+      children.emplace_back(c, created);
+      nodes.emplace_back();
+      parent.push_back(node);
+      ending.emplace_back();
+      node = created;
+    }
+    ending[static_cast<std::size_t>(node)].push_back(row);
+  }
+  // A parent is made before its children, so its candidates are complete
+  // when a child merges them with its own rows, both in table order.
+  for (std::size_t node = 0; node < nodes.size(); ++node) {
+    const auto& own = ending[node];
+    auto& candidates = nodes[node].candidates;
+    if (parent[node] < 0) {
+      candidates = own;
       continue;
     }
-    const int created = static_cast<int>(entry.nodes.size());
-    children.emplace_back(c, created);
-    PrefixNode fresh;
-    fresh.candidates = entry.nodes[static_cast<std::size_t>(node)].candidates;
-    entry.nodes.push_back(std::move(fresh));
-    node = created;
-  }
-  // The row is a candidate for every walk that reaches its node.
-  std::vector<int> pending{node};
-  while (!pending.empty()) {
-    PrefixNode& reached = entry.nodes[static_cast<std::size_t>(pending.back())];
-    pending.pop_back();
-    reached.candidates.push_back(index);
-    for (const auto& link : reached.children) pending.push_back(link.second);
+    const auto& inherited = nodes[static_cast<std::size_t>(parent[node])].candidates;
+    candidates.resize(inherited.size() + own.size());
+    std::merge(inherited.begin(), inherited.end(), own.begin(), own.end(), candidates.begin());
   }
 }
 

@@ -76,16 +76,19 @@ class CInstruction {
   // fit it; each node keeps those rows, in table order, for the walks that
   // end there, so trying them finds the same first fitting row as trying
   // every row.
+  // The tree of a mnemonic is built when a statement first uses it, since
+  // a source uses only some of the table's mnemonics.
   struct PrefixNode {
     std::vector<std::pair<char, int>> children;  // the next pattern character and its node
     std::vector<int> candidates;                  // rows whose prefix ends here or above
   };
   struct MnemonicRows {
-    std::vector<PrefixNode> nodes = std::vector<PrefixNode>(1);
+    std::vector<int> rows;  // in table order
+    std::vector<PrefixNode> nodes;
   };
   const std::vector<int>& Candidates(const MnemonicRows& entry, std::string_view operand) const;
-  static void IndexRow(MnemonicRows& entry, const std::string& pattern, int index);
-  const MnemonicRows* RowsOf(std::string_view mnemonic);
+  void BuildTree(MnemonicRows& entry) const;
+  MnemonicRows* RowsOf(std::string_view mnemonic);
 
   CAssembler& owner_;
   std::vector<InstructionEntry> rows_;

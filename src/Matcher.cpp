@@ -67,7 +67,7 @@ std::size_t CInstruction::MnemonicHash::operator()(std::string_view text) const 
   return hash;
 }
 
-const CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic) {
+CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic) {
   char shortKey[16];
   std::string_view key;
   if (mnemonic.size() <= sizeof shortKey) {
@@ -79,7 +79,9 @@ const CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic
     key = mnemonicKey_;
   }
   const auto entry = byMnemonic_.find(key);
-  return entry == byMnemonic_.end() ? nullptr : &entry->second;
+  if (entry == byMnemonic_.end()) return nullptr;
+  if (entry->second.nodes.empty()) BuildTree(entry->second);
+  return &entry->second;
 }
 
 std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) {
