@@ -75,7 +75,9 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   if (value > 65535) owner_.Warning(201, "");
   const std::int32_t reduced = value % 65536;
 
-  const int existing = IndexOf(*stored);
+  // The slot that holds the name, or the free one where it will go.
+  const std::size_t slot = SlotOf(*stored);
+  const int existing = index_[slot];
   if (existing >= 0) {
     if (Entry(existing).value == reduced) {
       owner_.Warning(200, name);
@@ -97,7 +99,7 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   entry.relocatable = relocatable;
   entry.isPublic = isPublic;
   entry.boundExternal = binding ? IndexOf(*binding) : -1;
-  index_[SlotOf(entry.name)] = Count();
+  index_[slot] = Count();
   entries_.push_back(std::move(entry));
 }
 

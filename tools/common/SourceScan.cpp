@@ -4,7 +4,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-
 #include "Limits.h"
 #include "Statement.h"
 
@@ -35,8 +34,6 @@ bool ReadExpansion(int fd, const CPreprocessor& preprocessor, ExpandedSource& so
   if (::lseek(fd, 0, SEEK_SET) != 0) return false;
   TextReader in;
   in.Adopt(fd);
-  // The line map names a line's file by reference to its entry in the file
-  // list; the entry's position is the file's index.
   std::string text;
   bool newline = false;
   for (;;) {
