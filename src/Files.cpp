@@ -57,6 +57,18 @@ bool WriteInPlace(const std::string& path, const std::vector<std::uint8_t>& byte
   return written && closed;
 }
 
+// Puts the finished file `temp` in place of `path` in one step. An existing
+// file is swapped out and then deleted rather than renamed over: ext4 writes
+// a renamed-over file's data back at once, which costs a run more than all
+// its other file work.
+bool ReplaceWith(const std::string& temp, const std::string& path) {
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+    ::unlink(temp.c_str());  // now the older file
+    return true;
+  }
+  return ::rename(temp.c_str(), path.c_str()) == 0;
+}
+
 }  // namespace
 
 std::optional<FileIdentity> IdentityOfPath(const std::string& path) {
@@ -270,7 +282,7 @@ bool WriteFileAtomically(const std::string& requested, const std::vector<std::ui
   bool ok = WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
   ok = ::fchmod(fd, DefaultFileMode()) == 0 && ok;
   ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  ok = ok && ReplaceWith(temp, path);
   if (!ok) ::unlink(temp.c_str());
   return ok;
 }

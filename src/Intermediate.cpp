@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,8 +51,14 @@ std::optional<FileIdentity> IntermediateFile::Identity() const {
   return IdentityOfDescriptor(fd_);
 }
 
+// A file that is already empty is left alone: on ext4, cutting a file to
+// zero length marks it for an immediate write-back when it is closed,
+// which would cost the run more than writing it.
 bool IntermediateFile::Truncate() {
-  return fd_ >= 0 && ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
+  if (fd_ < 0) return false;
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0 && st.st_size == 0) return true;
+  return ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
 }
 
 bool IntermediateFile::CanBeOpened() const {
@@ -61,12 +68,7 @@ bool IntermediateFile::CanBeOpened() const {
 
 void IntermediateFile::Remove() {
   if (fd_ >= 0 && IdentityOfPath(kName) == Identity()) {
-    // Emptied first: freeing the blocks of a deleted file that still holds
-    // data can take milliseconds on some file systems; dropping the data
-    // of an open file does not.
     writer_.Attach(-1);
-    const int emptied = ::ftruncate(fd_, 0);
-    static_cast<void>(emptied);  // the file is deleted either way
     ::unlink(kName);
   }
   Release();
