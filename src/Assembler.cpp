@@ -45,7 +45,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
     Error(100, kIntermediateName);
     return false;
   }
-  const std::vector<SourceLine> lines = preprocessor_.WrittenLines();
+  const CPreprocessor::WrittenLines lines = preprocessor_.Written();
   CollectDeclaredExternals(lines);
   Message("First pass...");
   locationCounter_ = 0;

@@ -126,10 +126,10 @@ class CAssembler {
   static void ForEachIdentifier(std::string_view text, Visit visit);
 
   // The passes over the intermediate file.
-  void CollectDeclaredExternals(const std::vector<SourceLine>& lines);
-  void FirstPass(const std::vector<SourceLine>& lines);
+  void CollectDeclaredExternals(const CPreprocessor::WrittenLines& lines);
+  void FirstPass(const CPreprocessor::WrittenLines& lines);
   std::size_t CollectLabel(std::string_view line);
-  void SecondPass(const std::vector<SourceLine>& lines);
+  void SecondPass(const CPreprocessor::WrittenLines& lines);
   const std::optional<InstructionMatch>& PassOneMatch() const;
   void CheckStatementSize(std::int64_t size);
   // Runs the statements of a line from `pos`; false when a directive ended the pass.

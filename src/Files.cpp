@@ -246,14 +246,20 @@ TextReader::Status TextReader::SkipLine() {
 TextWriter::~TextWriter() { Flush(); }
 
 void TextWriter::Write(std::string_view text) {
+  if (text.size() >= kBuffered) {
+    // Large pieces go straight out rather than through the buffer.
+    Flush();
+    if (!failed_ && (fd_ < 0 || !WriteAll(fd_, text.data(), text.size()))) failed_ = true;
+    return;
+  }
   buffer_.append(text);
-  if (buffer_.size() >= 64 * 1024) Flush();
+  if (buffer_.size() >= kBuffered) Flush();
 }
 
 void TextWriter::WriteLine(std::string_view text) {
   buffer_.append(text);
   buffer_.push_back('\n');
-  if (buffer_.size() >= 64 * 1024) Flush();
+  if (buffer_.size() >= kBuffered) Flush();
 }
 
 bool TextWriter::Flush() {

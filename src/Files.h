@@ -93,6 +93,7 @@ class TextWriter {
   bool Failed() const { return failed_; }
 
  private:
+  static constexpr std::size_t kBuffered = 64 * 1024;
   int fd_ = -1;
   bool failed_ = false;
   std::string buffer_;

@@ -32,9 +32,10 @@ struct InstructionEntry {
 };
 
 // A statement that fits a row, with the operand text that row captured.
+// The row a statement fitted and its operand, a view into the statement.
 struct InstructionMatch {
   int row = -1;
-  std::string operand;
+  std::string_view operand;
 };
 
 class CInstruction {

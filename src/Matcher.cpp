@@ -98,7 +98,7 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
   }
   std::string_view operand;
   for (const int row : Candidates(*rows, statement.substr(p))) {
-    if (Fits(Row(row).pattern, statement, p, operand)) return InstructionMatch{row, std::string(operand)};
+    if (Fits(Row(row).pattern, statement, p, operand)) return InstructionMatch{row, operand};
   }
   owner_.Error(405, mnemonic);
   return std::nullopt;

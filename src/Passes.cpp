@@ -13,9 +13,9 @@ namespace torvik {
 // Names that `.ext` declares anywhere before the end directive. An operand
 // that names one takes an extra byte already in pass 1, also when the
 // declaration comes after the use.
-void CAssembler::CollectDeclaredExternals(const std::vector<SourceLine>& lines) {
+void CAssembler::CollectDeclaredExternals(const CPreprocessor::WrittenLines& lines) {
   declaredExternals_.clear();
-  for (const SourceLine& raw : lines) {
+  for (const SourceLine raw : lines) {
     // Only a line with a '.' can hold a directive.
     if (raw.tooLong || raw.text.find('.') == std::string_view::npos) continue;
     const std::string_view line = raw.text;
@@ -37,10 +37,10 @@ void CAssembler::CollectDeclaredExternals(const std::vector<SourceLine>& lines) 
   }
 }
 
-void CAssembler::FirstPass(const std::vector<SourceLine>& lines) {
+void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
   statements_.clear();
   statements_.reserve(lines.size());
-  for (const SourceLine& raw : lines) {
+  for (const SourceLine raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) {
       ErrorNum(200, static_cast<std::int32_t>(kLineReadLimit));
@@ -90,9 +90,9 @@ std::size_t CAssembler::CollectLabel(std::string_view line) {
   return end;
 }
 
-void CAssembler::SecondPass(const std::vector<SourceLine>& lines) {
+void CAssembler::SecondPass(const CPreprocessor::WrittenLines& lines) {
   nextStatement_ = 0;
-  for (const SourceLine& raw : lines) {
+  for (const SourceLine raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) continue;
     const std::string_view line = raw.text;

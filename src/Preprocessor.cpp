@@ -1,6 +1,7 @@
 #include "Preprocessor.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "Assembler.h"
 #include "Statement.h"
@@ -8,16 +9,22 @@
 namespace torvik {
 
 bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLevel) {
-  if (topLevel) {
-    fileNames_.clear();
-    lineMap_.clear();
-    keptText_.clear();
-    keptLines_.clear();
-    // Room for every line there may be, so the lists never move as they
-    // grow; pages are only touched as lines arrive.
-    lineMap_.reserve(kMaxIntermediateLines);
-    keptLines_.reserve(kMaxIntermediateLines);
-  }
+  if (!topLevel) return Expand(path, out);
+  fileNames_.clear();
+  lineMap_.clear();
+  keptLines_.clear();
+  blocks_.clear();
+  blockUsed_ = handedOver_ = 0;
+  // Room for every line there may be, so the lists never move as they
+  // grow; pages are only touched as lines arrive.
+  lineMap_.reserve(kMaxIntermediateLines);
+  keptLines_.reserve(kMaxIntermediateLines);
+  const bool expanded = Expand(path, out);
+  HandOver(out);
+  return expanded;
+}
+
+bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
   if (FileCount() == kMaxFiles) {
     owner_.ErrorNum(102, kMaxFiles + 1);
     return false;
@@ -77,7 +84,7 @@ bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
     std::string_view name = line.substr(start);
     name = name.substr(0, name.find('"'));
     name = name.substr(0, name.find('>'));
-    return Process(std::string(name), out, false);
+    return Expand(std::string(name), out);
   }
   if (!EqualsIgnoringCase(word, "define")) owner_.Error(103, word);
   return true;
@@ -88,24 +95,38 @@ bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t
     owner_.ErrorNum(101, kMaxIntermediateLines + 1);
     return false;
   }
-  out.WriteLine(text);
   lineMap_.push_back({fileIndex, lineInFile});
-  const bool tooLong = text.size() >= kLineReadLimit;
-  if (!tooLong) keptText_.append(PrepareLine(text, prepareBuffer_));
-  keptLines_.push_back({static_cast<std::uint32_t>(keptText_.size()), tooLong});
+  if (blocks_.empty() || kBlockSize - blockUsed_ < text.size() + 1) {
+    HandOver(out);
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
+    blockUsed_ = handedOver_ = 0;
+  }
+  Keep(text);
   return true;
 }
 
-std::vector<CPreprocessor::WrittenLine> CPreprocessor::WrittenLines() const {
-  std::vector<WrittenLine> lines;
-  lines.reserve(keptLines_.size());
-  const std::string_view all = keptText_;
-  std::size_t start = 0;
-  for (const KeptLine& kept : keptLines_) {
-    lines.push_back({all.substr(start, kept.end - start), kept.tooLong});
-    start = kept.end;
+void CPreprocessor::Keep(std::string_view text) {
+  char* const start = blocks_.back().get() + blockUsed_;
+  std::memcpy(start, text.data(), text.size());
+  start[text.size()] = '\n';
+  std::uint16_t prepared = kTooLong;
+  if (text.size() < kLineReadLimit) prepared = static_cast<std::uint16_t>(std::min(text.find(';'), text.size()));
+  keptLines_.push_back({static_cast<std::uint32_t>(blockUsed_), static_cast<std::uint16_t>(blocks_.size() - 1), prepared});
+  blockUsed_ += text.size() + 1;
+}
+
+// Writes what the file does not have yet of the last block, in one piece,
+// and only then turns its tabs into spaces for the passes.
+void CPreprocessor::HandOver(TextWriter& out) {
+  if (blocks_.empty() || handedOver_ == blockUsed_) return;
+  char* const start = blocks_.back().get() + handedOver_;
+  const std::size_t length = blockUsed_ - handedOver_;
+  out.Write(std::string_view(start, length));
+  char* const end = start + length;
+  for (char* tab = start; (tab = static_cast<char*>(std::memchr(tab, '\t', static_cast<std::size_t>(end - tab)))); ++tab) {
+    *tab = ' ';
   }
-  return lines;
+  handedOver_ = blockUsed_;
 }
 
 bool CPreprocessor::IsRecorded(std::string_view path) const {

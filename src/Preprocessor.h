@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,20 +38,22 @@ class CPreprocessor {
   std::int32_t FileIndexOf(std::int32_t n) const;
 
   // The lines written to the intermediate file as both passes scan them:
-  // without their comments and with tabs turned into spaces, prepared once
-  // here; a line too long for a pass to read keeps no text. The views stay
-  // valid until the next Process.
+  // without their comments and with tabs turned into spaces; a line too
+  // long for a pass to read keeps no text. Valid until the next Process.
   struct WrittenLine {
     std::string_view text;
     bool tooLong = false;
   };
-  std::vector<WrittenLine> WrittenLines() const;
+  class WrittenLines;
+  WrittenLines Written() const;
 
   int FileCount() const { return static_cast<int>(fileNames_.size()); }
   const std::string& FileName(int index) const { return fileNames_[static_cast<std::size_t>(index)]; }
   int LineMapCount() const { return static_cast<int>(lineMap_.size()); }
 
  private:
+  // Expands one file, the top-level one or an included one.
+  bool Expand(const std::string& path, TextWriter& out);
   bool ProcessLines(TextReader& in, int fileIndex, TextWriter& out);
   // Handles a line beginning with '#'; false to stop the expansion.
   bool Directive(std::string_view line, TextWriter& out);
@@ -60,15 +63,59 @@ class CPreprocessor {
   CAssembler& owner_;
   std::vector<LineMapEntry> lineMap_;
   std::vector<std::string> fileNames_;
-  std::string keptText_;  // the prepared lines, one after another
+  // The written lines are kept, one after another, in blocks that never
+  // move, so the passes read them where the preprocessor put them. What a
+  // block holds goes to the intermediate file in one piece when the block
+  // is full or the expansion ends, and only then are its tabs turned into
+  // spaces for the passes.
+  void Keep(std::string_view text);
+  void HandOver(TextWriter& out);
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+  static constexpr std::uint16_t kTooLong = 0xFFFF;
   struct KeptLine {
-    std::uint32_t end;  // where the line's prepared text ends in keptText_
-    bool tooLong;
+    std::uint32_t offset;    // where the line starts in its block
+    std::uint16_t block;
+    std::uint16_t prepared;  // characters before its comment, or kTooLong
   };
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t blockUsed_ = 0;
+  std::size_t handedOver_ = 0;  // how much of the last block the file has
   std::vector<KeptLine> keptLines_;
-  std::string prepareBuffer_;
   std::optional<FileIdentity> forbidden_;
   std::string noName_;
 };
+
+// The written lines in order, as a range the passes iterate.
+class CPreprocessor::WrittenLines {
+ public:
+  WrittenLines(const CPreprocessor& owner) : owner_(owner) {}
+  std::size_t size() const { return owner_.keptLines_.size(); }
+  WrittenLine operator[](std::size_t i) const {
+    const KeptLine& kept = owner_.keptLines_[i];
+    if (kept.prepared == kTooLong) return {{}, true};
+    return {{owner_.blocks_[kept.block].get() + kept.offset, kept.prepared}, false};
+  }
+  class Iterator {
+   public:
+    Iterator(const WrittenLines& lines, std::size_t i) : lines_(lines), i_(i) {}
+    WrittenLine operator*() const { return lines_[i_]; }
+    Iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return i_ != other.i_; }
+
+   private:
+    const WrittenLines& lines_;
+    std::size_t i_;
+  };
+  Iterator begin() const { return {*this, 0}; }
+  Iterator end() const { return {*this, size()}; }
+
+ private:
+  const CPreprocessor& owner_;
+};
+
+inline CPreprocessor::WrittenLines CPreprocessor::Written() const { return WrittenLines(*this); }
 
 }  // namespace torvik

@@ -71,6 +71,31 @@ TEST_F(Expansion, OverlongLinesComeInPieces) {
   EXPECT_EQ(Map(), "top.asm:1 top.asm:2 top.asm:3 ");
 }
 
+// Enough text for several of the preprocessor's blocks, so that lines fall
+// on both sides of every block boundary.
+TEST_F(Expansion, PassesReadPreparedLinesWhileTheFileKeepsThemWhole) {
+  std::string source;
+  std::vector<std::string> prepared;
+  for (int i = 0; i < 60000; ++i) {
+    const std::string n = std::to_string(i);
+    if (i % 1000 == 7) {
+      source += std::string(1100, 'z') + "\n";
+      prepared.push_back("<too long>");
+    } else {
+      source += "l" + n + ":\tld\ta," + n + " ; note\t" + n + "\n";
+      prepared.push_back("l" + n + ": ld a," + n + " ");
+    }
+  }
+  ASSERT_TRUE(Expand(source));
+  EXPECT_EQ(written_, source);
+  const auto lines = rig_.assembler.Preprocessor().Written();
+  ASSERT_EQ(lines.size(), prepared.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto line = lines[i];
+    ASSERT_EQ(line.tooLong ? "<too long>" : std::string(line.text), prepared[i]) << "line " << i + 1;
+  }
+}
+
 TEST_F(Expansion, LineMapNamesTheTopFileAndLineZeroOutsideItsRange) {
   EXPECT_TRUE(Expand("only\n"));
   const CPreprocessor& p = rig_.assembler.Preprocessor();
