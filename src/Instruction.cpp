@@ -26,6 +26,7 @@ bool ScanWord(std::string_view line, std::size_t& pos, std::string_view& word) {
 bool ScanInteger(std::string_view line, std::size_t& pos, std::int32_t& value) {
   std::size_t p = pos;
   while (p < line.size() && IsFormatSpace(line[p])) ++p;
+  const std::size_t number = p;  // its sign or first digit
   if (p < line.size() && (line[p] == '+' || line[p] == '-')) ++p;
   int base = 10;
   if (p < line.size() && line[p] == '0') {
@@ -33,9 +34,9 @@ bool ScanInteger(std::string_view line, std::size_t& pos, std::int32_t& value) {
                            std::isxdigit(static_cast<unsigned char>(line[p + 2]));
     base = hexPrefix ? 16 : 8;
   }
-  std::size_t end = pos;
-  value = ConvertNumber(line, pos, base, end);
-  if (end == pos) return false;
+  std::size_t end = number;
+  value = ConvertNumber(line, number, base, end);
+  if (end == number) return false;
   pos = end;
   return true;
 }
@@ -99,10 +100,12 @@ void CInstruction::Load(const std::string& path) {
     owner_.Error(400, path);
     return;
   }
-  std::string line;
+  rows_.reserve(kMaxTableRows);
+  std::string spill;
+  std::string_view line;
   bool newline = false;
   for (;;) {
-    const auto status = in.ReadLine(line, kLineReadLimit, newline);
+    const auto status = in.ReadLineView(line, spill, kLineReadLimit, newline);
     if (status == TextReader::Status::End) return;
     if (status == TextReader::Status::Error) {
       owner_.Error(400, path);
@@ -113,8 +116,7 @@ void CInstruction::Load(const std::string& path) {
       owner_.ErrorNum(403, static_cast<std::int32_t>(kLineReadLimit));
       return;
     }
-    line.resize(std::min(line.find('\0'), line.size()));
-    line.resize(std::min(line.find(';'), line.size()));
+    line = line.substr(0, line.find(';'));
     if (line.empty()) continue;
 
     InstructionEntry row;
@@ -136,8 +138,13 @@ void CInstruction::Load(const std::string& path) {
   }
 }
 
+// Rows of one mnemonic mostly stand together, so the last one's list is
+// tried before the index.
 void CInstruction::AddRow(InstructionEntry row) {
-  byMnemonic_[UpperCased(row.mnemonic)].rows.push_back(RowCount());
+  if (lastAdded_ == nullptr || rows_.empty() || !EqualsIgnoringCase(row.mnemonic, rows_.back().mnemonic)) {
+    lastAdded_ = &byMnemonic_[UpperCased(row.mnemonic)];
+  }
+  lastAdded_->rows.push_back(RowCount());
   rows_.push_back(std::move(row));
 }
 

@@ -100,6 +100,7 @@ class CInstruction {
   };
   std::unordered_map<std::string, MnemonicRows, MnemonicHash, std::equal_to<>> byMnemonic_;
   std::string mnemonicKey_;  // reused for the lookup of each statement
+  MnemonicRows* lastAdded_ = nullptr;
 };
 
 }  // namespace torvik

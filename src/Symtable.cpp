@@ -6,14 +6,16 @@ namespace torvik {
 
 namespace {
 
-// Twice the capacity, a power of two, so probe runs stay short.
-constexpr std::size_t kIndexSlots = 2 * static_cast<std::size_t>(kMaxSymbols);
-static_assert((kIndexSlots & (kIndexSlots - 1)) == 0);
+// The index starts small, so a short source does not pay for a full one,
+// and doubles whenever it would be more than half full; a power of two.
+constexpr std::size_t kFirstIndexSlots = 4096;
+static_assert((kFirstIndexSlots & (kFirstIndexSlots - 1)) == 0);
 
 }  // namespace
 
-CSymTable::CSymTable(CAssembler& owner) : owner_(owner), index_(kIndexSlots, -1) {
+CSymTable::CSymTable(CAssembler& owner) : owner_(owner), index_(kFirstIndexSlots, -1) {
   entries_.reserve(kMaxSymbols);
+  hashes_.reserve(kMaxSymbols);
 }
 
 std::uint32_t CSymTable::Hash(std::string_view name) {
@@ -26,11 +28,23 @@ std::uint32_t CSymTable::Hash(std::string_view name) {
 }
 
 std::size_t CSymTable::SlotOf(std::string_view name) const {
-  std::size_t slot = Hash(name) & (kIndexSlots - 1);
+  const std::size_t mask = index_.size() - 1;
+  std::size_t slot = Hash(name) & mask;
   while (index_[slot] >= 0 && entries_[static_cast<std::size_t>(index_[slot])].name != name) {
-    slot = (slot + 1) & (kIndexSlots - 1);
+    slot = (slot + 1) & mask;
   }
   return slot;
+}
+
+// Doubles the index and puts every entry back, in definition order.
+void CSymTable::GrowIndex() {
+  index_.assign(index_.size() * 2, -1);
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    std::size_t slot = hashes_[i] & mask;
+    while (index_[slot] >= 0) slot = (slot + 1) & mask;
+    index_[slot] = static_cast<std::int32_t>(i);
+  }
 }
 
 int CSymTable::IndexOf(std::string_view name) const {
@@ -76,7 +90,7 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   const std::int32_t reduced = value % 65536;
 
   // The slot that holds the name, or the free one where it will go.
-  const std::size_t slot = SlotOf(*stored);
+  std::size_t slot = SlotOf(*stored);
   const int existing = index_[slot];
   if (existing >= 0) {
     if (Entry(existing).value == reduced) {
@@ -99,7 +113,12 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   entry.relocatable = relocatable;
   entry.isPublic = isPublic;
   entry.boundExternal = binding ? IndexOf(*binding) : -1;
+  if (2 * (entries_.size() + 1) > index_.size()) {
+    GrowIndex();
+    slot = SlotOf(entry.name);
+  }
   index_[slot] = Count();
+  hashes_.push_back(Hash(entry.name));
   entries_.push_back(std::move(entry));
 }
 

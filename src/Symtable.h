@@ -66,10 +66,12 @@ class CSymTable {
   std::optional<std::string_view> Expand(std::string_view name, std::string& buffer);
   static std::uint32_t Hash(std::string_view name);
   std::size_t SlotOf(std::string_view name) const;
+  void GrowIndex();
 
   CAssembler& owner_;
   std::vector<SymbolEntry> entries_;
-  std::vector<std::int32_t> index_;  // open addressing; -1 marks a free slot
+  std::vector<std::int32_t> index_;    // open addressing; -1 marks a free slot
+  std::vector<std::uint32_t> hashes_;  // of each entry's name, for growing the index
   int publicCursor_ = 0;
   mutable std::string expandBuffer_;  // the expanded form of the name last looked up
 };
