@@ -152,39 +152,60 @@ void CInstruction::BuildTree(MnemonicRows& entry) const {
   auto& nodes = entry.nodes;
   nodes.assign(1, PrefixNode{});
   std::vector<int> parent{-1};
-  std::vector<std::vector<int>> ending(1);  // the rows whose prefix ends at each node
+  std::vector<int> endNode;  // where each row's prefix ends
+  endNode.reserve(entry.rows.size());
   for (const int row : entry.rows) {
     int node = 0;
     for (const char c : Row(row).pattern) {
       if (c == '*' || c == '!' || c == '@') break;
-      auto& children = nodes[static_cast<std::size_t>(node)].children;
-      const auto child =
-          std::find_if(children.begin(), children.end(), [c](const auto& link) { return link.first == c; });
-      if (child != children.end()) {
-        node = child->second;
-        continue;
+      int child = nodes[static_cast<std::size_t>(node)].firstChild;
+      while (child >= 0 && nodes[static_cast<std::size_t>(child)].character != c) {
+        child = nodes[static_cast<std::size_t>(child)].nextSibling;
       }
-      const int created = static_cast<int>(nodes.size());
-      children.emplace_back(c, created);
-      nodes.emplace_back();
-      parent.push_back(node);
-      ending.emplace_back();
-      node = created;
+      if (child < 0) {
+        child = static_cast<int>(nodes.size());
+        PrefixNode created;
+        created.character = c;
+        created.nextSibling = nodes[static_cast<std::size_t>(node)].firstChild;
+        nodes[static_cast<std::size_t>(node)].firstChild = child;
+        nodes.push_back(created);
+        parent.push_back(node);
+      }
+      node = child;
     }
-    ending[static_cast<std::size_t>(node)].push_back(row);
+    endNode.push_back(node);
+  }
+  // The rows that end at each node, in table order, one list after another.
+  std::vector<int> ownStart(nodes.size() + 1, 0);
+  for (const int node : endNode) ++ownStart[static_cast<std::size_t>(node) + 1];
+  for (std::size_t n = 1; n < ownStart.size(); ++n) ownStart[n] += ownStart[n - 1];
+  std::vector<int> own(entry.rows.size());
+  std::vector<int> filled(ownStart.begin(), ownStart.end() - 1);
+  for (std::size_t i = 0; i < endNode.size(); ++i) {
+    own[static_cast<std::size_t>(filled[static_cast<std::size_t>(endNode[i])]++)] = entry.rows[i];
   }
   // A parent is made before its children, so its candidates are complete
   // when a child merges them with its own rows, both in table order.
-  for (std::size_t node = 0; node < nodes.size(); ++node) {
-    const auto& own = ending[node];
-    auto& candidates = nodes[node].candidates;
-    if (parent[node] < 0) {
-      candidates = own;
+  std::size_t total = 0;
+  for (std::size_t n = 0; n < nodes.size(); ++n) {
+    const int inherited = parent[n] < 0 ? 0 : nodes[static_cast<std::size_t>(parent[n])].candidateCount;
+    nodes[n].candidateStart = static_cast<int>(total);
+    nodes[n].candidateCount = inherited + ownStart[n + 1] - ownStart[n];
+    total += static_cast<std::size_t>(nodes[n].candidateCount);
+  }
+  auto& candidates = entry.candidates;
+  candidates.resize(total);
+  for (std::size_t n = 0; n < nodes.size(); ++n) {
+    const auto at = [&](int offset) { return candidates.begin() + offset; };
+    const auto ownBegin = own.begin() + ownStart[n];
+    const auto ownEnd = own.begin() + ownStart[n + 1];
+    if (parent[n] < 0) {
+      std::copy(ownBegin, ownEnd, at(nodes[n].candidateStart));
       continue;
     }
-    const auto& inherited = nodes[static_cast<std::size_t>(parent[node])].candidates;
-    candidates.resize(inherited.size() + own.size());
-    std::merge(inherited.begin(), inherited.end(), own.begin(), own.end(), candidates.begin());
+    const PrefixNode& up = nodes[static_cast<std::size_t>(parent[n])];
+    std::merge(at(up.candidateStart), at(up.candidateStart + up.candidateCount), ownBegin, ownEnd,
+               at(nodes[n].candidateStart));
   }
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -80,14 +81,18 @@ class CInstruction {
   // The tree of a mnemonic is built when a statement first uses it, since
   // a source uses only some of the table's mnemonics.
   struct PrefixNode {
-    std::vector<std::pair<char, int>> children;  // the next pattern character and its node
-    std::vector<int> candidates;                  // rows whose prefix ends here or above
+    int firstChild = -1;
+    int nextSibling = -1;
+    char character = 0;       // the pattern character that leads here
+    int candidateStart = 0;   // rows whose prefix ends here or above, in
+    int candidateCount = 0;   // MnemonicRows::candidates
   };
   struct MnemonicRows {
     std::vector<int> rows;  // in table order
     std::vector<PrefixNode> nodes;
+    std::vector<int> candidates;
   };
-  const std::vector<int>& Candidates(const MnemonicRows& entry, std::string_view operand) const;
+  std::span<const int> Candidates(const MnemonicRows& entry, std::string_view operand) const;
   void BuildTree(MnemonicRows& entry) const;
   MnemonicRows* RowsOf(std::string_view mnemonic);
 

@@ -48,17 +48,19 @@ bool CInstruction::Fits(std::string_view pattern, std::string_view statement, st
   return SkipBlanks(statement, j) == statement.size();
 }
 
-const std::vector<int>& CInstruction::Candidates(const MnemonicRows& entry, std::string_view operand) const {
+std::span<const int> CInstruction::Candidates(const MnemonicRows& entry, std::string_view operand) const {
   const PrefixNode* node = &entry.nodes.front();
   for (const char c : operand) {
     const char upper = AsciiUpper(c);
-    const auto& children = node->children;
-    const auto child =
-        std::find_if(children.begin(), children.end(), [upper](const auto& link) { return link.first == upper; });
-    if (child == children.end()) break;
-    node = &entry.nodes[static_cast<std::size_t>(child->second)];
+    int child = node->firstChild;
+    while (child >= 0 && entry.nodes[static_cast<std::size_t>(child)].character != upper) {
+      child = entry.nodes[static_cast<std::size_t>(child)].nextSibling;
+    }
+    if (child < 0) break;
+    node = &entry.nodes[static_cast<std::size_t>(child)];
   }
-  return node->candidates;
+  return std::span<const int>(entry.candidates).subspan(static_cast<std::size_t>(node->candidateStart),
+                                                         static_cast<std::size_t>(node->candidateCount));
 }
 
 std::size_t CInstruction::MnemonicHash::operator()(std::string_view text) const {
