@@ -270,6 +270,7 @@ std::optional<std::string> CAssembler::FirstExternalName(std::string_view text) 
 }
 
 bool CAssembler::NamesExternalForSizing(std::string_view text) {
+  if (declaredExternals_.empty() && symbols_.ExternalCount() == 0) return false;
   bool found = false;
   ForEachIdentifier(text, [&](std::string_view name) {
     const SymbolEntry* entry = symbols_.Find(name);

@@ -145,6 +145,7 @@ void CInstruction::AddRow(InstructionEntry row) {
     lastAdded_ = &byMnemonic_[UpperCased(row.mnemonic)];
   }
   lastAdded_->rows.push_back(RowCount());
+  packedIndex_.clear();
   rows_.push_back(std::move(row));
 }
 

@@ -95,6 +95,10 @@ class CInstruction {
   std::span<const int> Candidates(const MnemonicRows& entry, std::string_view operand) const;
   void BuildTree(MnemonicRows& entry) const;
   MnemonicRows* RowsOf(std::string_view mnemonic);
+  MnemonicRows* FindRows(std::string_view mnemonic);
+  void IndexMnemonics();
+  static std::optional<std::uint64_t> PackedKey(std::string_view mnemonic);
+  static std::size_t PackedSlot(std::uint64_t key);
 
   CAssembler& owner_;
   std::vector<InstructionEntry> rows_;
@@ -106,6 +110,14 @@ class CInstruction {
   std::unordered_map<std::string, MnemonicRows, MnemonicHash, std::equal_to<>> byMnemonic_;
   std::string mnemonicKey_;  // reused for the lookup of each statement
   MnemonicRows* lastAdded_ = nullptr;
+  // At most kMaxTableRows mnemonics, so the index is never full.
+  static constexpr std::size_t kPackedSlots = 1024;
+  static_assert(kPackedSlots > kMaxTableRows && (kPackedSlots & (kPackedSlots - 1)) == 0);
+  struct PackedEntry {
+    std::uint64_t key = 0;
+    MnemonicRows* rows = nullptr;
+  };
+  std::vector<PackedEntry> packedIndex_;  // built at the first lookup
 };
 
 }  // namespace torvik

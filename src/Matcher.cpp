@@ -69,21 +69,49 @@ std::size_t CInstruction::MnemonicHash::operator()(std::string_view text) const 
   return hash;
 }
 
-CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic) {
-  char shortKey[16];
-  std::string_view key;
-  if (mnemonic.size() <= sizeof shortKey) {
-    for (std::size_t i = 0; i < mnemonic.size(); ++i) shortKey[i] = AsciiUpper(mnemonic[i]);
-    key = std::string_view(shortKey, mnemonic.size());
-  } else {
-    mnemonicKey_.assign(mnemonic);
-    for (char& c : mnemonicKey_) c = AsciiUpper(c);
-    key = mnemonicKey_;
+std::optional<std::uint64_t> CInstruction::PackedKey(std::string_view mnemonic) {
+  if (mnemonic.empty() || mnemonic.size() > 8) return std::nullopt;
+  std::uint64_t key = 0;
+  for (const char c : mnemonic) key = key << 8 | static_cast<unsigned char>(AsciiUpper(c));
+  return key;
+}
+
+std::size_t CInstruction::PackedSlot(std::uint64_t key) {
+  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 54) & (kPackedSlots - 1);
+}
+
+// Mnemonics of up to eight characters are found through a small index of
+// their upper-cased characters packed into one number; longer ones through
+// the map.
+void CInstruction::IndexMnemonics() {
+  packedIndex_.assign(kPackedSlots, {});
+  for (auto& [name, rows] : byMnemonic_) {
+    const auto key = PackedKey(name);
+    if (!key) continue;
+    std::size_t slot = PackedSlot(*key);
+    while (packedIndex_[slot].rows != nullptr) slot = (slot + 1) & (kPackedSlots - 1);
+    packedIndex_[slot] = {*key, &rows};
   }
-  const auto entry = byMnemonic_.find(key);
-  if (entry == byMnemonic_.end()) return nullptr;
-  if (entry->second.nodes.empty()) BuildTree(entry->second);
-  return &entry->second;
+}
+
+CInstruction::MnemonicRows* CInstruction::FindRows(std::string_view mnemonic) {
+  if (const auto key = PackedKey(mnemonic)) {
+    if (packedIndex_.empty()) IndexMnemonics();
+    for (std::size_t slot = PackedSlot(*key); packedIndex_[slot].rows != nullptr; slot = (slot + 1) & (kPackedSlots - 1)) {
+      if (packedIndex_[slot].key == *key) return packedIndex_[slot].rows;
+    }
+    return nullptr;
+  }
+  mnemonicKey_.assign(mnemonic);
+  for (char& c : mnemonicKey_) c = AsciiUpper(c);
+  const auto entry = byMnemonic_.find(mnemonicKey_);
+  return entry == byMnemonic_.end() ? nullptr : &entry->second;
+}
+
+CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic) {
+  MnemonicRows* rows = FindRows(mnemonic);
+  if (rows != nullptr && rows->nodes.empty()) BuildTree(*rows);
+  return rows;
 }
 
 std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) {

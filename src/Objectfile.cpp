@@ -196,6 +196,7 @@ std::vector<std::uint8_t> CObjectFile::Serialize(CSymTable& symbols) const {
   std::string name;
   std::int32_t value = 0;
   while (symbols.NextPublic(name, value)) module.publics.push_back({name, static_cast<std::uint16_t>(value)});
+  module.lines.reserve(lineRecords_.size());
   for (const auto& record : lineRecords_) {
     module.lines.push_back({static_cast<std::uint16_t>(record.line), static_cast<std::uint16_t>(record.address)});
   }
@@ -203,8 +204,12 @@ std::vector<std::uint8_t> CObjectFile::Serialize(CSymTable& symbols) const {
 }
 
 std::vector<std::uint8_t> CObjectFile::Serialize(const ObjectModule& module) {
+  // The exact size, so the bytes are appended without reallocating.
+  std::size_t size = 10 + module.code.size() + 2 * module.relocations.size() + 4 * module.lines.size();
+  for (const auto& external : module.externals) size += 4 + external.name.size() + 2 * external.addresses.size();
+  for (const auto& symbol : module.publics) size += 4 + symbol.name.size();
   std::vector<std::uint8_t> out;
-  out.reserve(module.code.size() + 64);
+  out.reserve(size);
   PutU16(out, static_cast<std::int64_t>(module.code.size()));
   out.insert(out.end(), module.code.begin(), module.code.end());
   PutU16(out, static_cast<std::int64_t>(module.relocations.size()));

@@ -119,6 +119,7 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   }
   index_[slot] = Count();
   hashes_.push_back(Hash(entry.name));
+  externalCount_ += external ? 1 : 0;
   entries_.push_back(std::move(entry));
 }
 

@@ -55,6 +55,7 @@ class CSymTable {
   std::optional<std::string_view> BoundExternalOf(const SymbolEntry& entry) const;
 
   int Count() const { return static_cast<int>(entries_.size()); }
+  int ExternalCount() const { return externalCount_; }
   const SymbolEntry& Entry(int index) const { return entries_[static_cast<std::size_t>(index)]; }
 
  private:
@@ -73,6 +74,7 @@ class CSymTable {
   std::vector<std::int32_t> index_;    // open addressing; -1 marks a free slot
   std::vector<std::uint32_t> hashes_;  // of each entry's name, for growing the index
   int publicCursor_ = 0;
+  int externalCount_ = 0;
   mutable std::string expandBuffer_;  // the expanded form of the name last looked up
 };
 

@@ -112,7 +112,9 @@ constexpr const char* kTable =
     "JP * C3 3 0\n"
     "JR @ 18 2 0\n"
     "BIT !,A 47CB 2 0\n"
-    "NOP \"\" 00 1 0\n";
+    "NOP \"\" 00 1 0\n"
+    "EIGHTCHR * 3E 2 0\n"
+    "NINECHARS * 06 2 0\n";
 
 struct EncodeCase {
   const char* statement;
@@ -152,6 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodeCase{"nop", "00", 1, ""}, EncodeCase{"nop   ", "00", 1, ""},
                       EncodeCase{"nop x", "", 0, Err(405, "Unrecognized argument format for \"nop\" instruction")},
                       EncodeCase{"foo 1", "", 0, Err(404, "Unrecognized instruction: \"foo\"")},
+                      EncodeCase{"EightChr 7", "3E 07", 2, ""}, EncodeCase{"ninechars 7", "06 07", 2, ""},
+                      EncodeCase{"eightch 7", "", 0, Err(404, "Unrecognized instruction: \"eightch\"")},
+                      EncodeCase{"ninechar 7", "", 0, Err(404, "Unrecognized instruction: \"ninechar\"")},
+                      EncodeCase{"ninecharsx 7", "", 0, Err(404, "Unrecognized instruction: \"ninecharsx\"")},
                       EncodeCase{"   ", "", 0, ""}));
 
 INSTANTIATE_TEST_SUITE_P(
