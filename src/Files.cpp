@@ -235,6 +235,18 @@ TextReader::Status TextReader::ReadLineView(std::string_view& line, std::string&
   return status;
 }
 
+std::string_view TextReader::PlainRun() {
+  if (pos_ == size_ && !Fill()) return {};
+  if (nextReturn_ < pos_) nextReturn_ = FindInChunk('\r', pos_);
+  if (nextNul_ < pos_) nextNul_ = FindInChunk('\0', pos_);
+  const std::size_t limit = std::min({nextReturn_, nextCtrlZ_, nextNul_});
+  if (limit <= pos_) return {};
+  const char* const start = buffer_.get() + pos_;
+  const void* const last = ::memrchr(start, '\n', limit - pos_);
+  if (last == nullptr) return {};
+  return std::string_view(start, static_cast<std::size_t>(static_cast<const char*>(last) + 1 - start));
+}
+
 TextReader::Status TextReader::SkipLine() {
   for (;;) {
     const int c = Next();

@@ -52,6 +52,12 @@ class TextReader {
   // chunk when the line lies whole in it, else into `spill`. Valid until
   // the next read.
   Status ReadLineView(std::string_view& line, std::string& spill, std::size_t maxChars, bool& newline);
+  // The complete lines from the current position that the chunk holds up
+  // to its next carriage return, 0x1A or NUL, with their newlines; they
+  // read exactly as they stand. Empty when there is none. Consume moves
+  // past what the caller took of them.
+  std::string_view PlainRun();
+  void Consume(std::size_t count) { pos_ += count; }
   // Discards the rest of the current line, up to and including its newline.
   Status SkipLine();
 

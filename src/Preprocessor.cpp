@@ -14,13 +14,14 @@ bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLe
   lineMap_.clear();
   keptLines_.clear();
   blocks_.clear();
-  blockUsed_ = handedOver_ = 0;
+  blockUsed_ = 0;
+  failed_ = false;
   // Room for every line there may be, so the lists never move as they
   // grow; pages are only touched as lines arrive.
   lineMap_.reserve(kMaxIntermediateLines);
   keptLines_.reserve(kMaxIntermediateLines);
   const bool expanded = Expand(path, out);
-  HandOver(out);
+  FinishBlock();
   return expanded;
 }
 
@@ -56,6 +57,16 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
   std::string_view line;
   bool newline = false;
   for (;;) {
+    // Runs of plain lines are taken straight from the reader's chunk; a
+    // directive, a very long line or one with a special character comes
+    // through the line-by-line read.
+    const std::string_view run = in.PlainRun();
+    if (!run.empty()) {
+      const std::size_t taken = TakeRun(run, fileIndex, lineInFile, out);
+      in.Consume(taken);
+      if (failed_) return false;
+      if (taken == run.size()) continue;
+    }
     const auto status = in.ReadLineView(line, spill, kPreprocessorReadLimit, newline);
     if (status == TextReader::Status::End) return true;
     if (status == TextReader::Status::Error) {
@@ -69,6 +80,25 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
       return false;
     }
   }
+}
+
+// Takes the run's lines up to the first directive or very long line, and
+// writes them in one piece; returns how many characters it took.
+std::size_t CPreprocessor::TakeRun(std::string_view run, int fileIndex, std::int32_t& lineInFile, TextWriter& out) {
+  std::size_t pos = 0;
+  while (pos < run.size() && run[pos] != '#') {
+    const std::size_t newline = run.find('\n', pos);
+    const std::string_view line = run.substr(pos, newline - pos);
+    if (line.size() >= kPreprocessorReadLimit) break;
+    if (!Record(line, fileIndex, lineInFile + 1)) {
+      failed_ = true;
+      break;
+    }
+    ++lineInFile;
+    pos = newline + 1;
+  }
+  out.Write(run.substr(0, pos));
+  return pos;
 }
 
 bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
@@ -91,42 +121,49 @@ bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
 }
 
 bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t lineInFile, TextWriter& out) {
+  if (!Record(text, fileIndex, lineInFile)) return false;
+  out.WriteLine(text);
+  return true;
+}
+
+// Enters a written line in the line map and keeps what the passes read.
+bool CPreprocessor::Record(std::string_view text, int fileIndex, std::int32_t lineInFile) {
   if (LineMapCount() == kMaxIntermediateLines) {
     owner_.ErrorNum(101, kMaxIntermediateLines + 1);
     return false;
   }
   lineMap_.push_back({fileIndex, lineInFile});
-  if (blocks_.empty() || kBlockSize - blockUsed_ < text.size() + 1) {
-    HandOver(out);
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
-    blockUsed_ = handedOver_ = 0;
-  }
   Keep(text);
   return true;
 }
 
+// Keeps the part of the line before its comment for the passes. A line
+// never straddles two blocks.
 void CPreprocessor::Keep(std::string_view text) {
-  char* const start = blocks_.back().get() + blockUsed_;
-  std::memcpy(start, text.data(), text.size());
-  start[text.size()] = '\n';
-  std::uint16_t prepared = kTooLong;
-  if (text.size() < kLineReadLimit) prepared = static_cast<std::uint16_t>(std::min(text.find(';'), text.size()));
-  keptLines_.push_back({static_cast<std::uint32_t>(blockUsed_), static_cast<std::uint16_t>(blocks_.size() - 1), prepared});
-  blockUsed_ += text.size() + 1;
+  if (text.size() >= kLineReadLimit) {
+    keptLines_.push_back({0, 0, kTooLong});
+    return;
+  }
+  const std::string_view prepared = text.substr(0, text.find(';'));
+  if (blocks_.empty() || kBlockSize - blockUsed_ < prepared.size()) {
+    FinishBlock();
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
+    blockUsed_ = 0;
+  }
+  std::memcpy(blocks_.back().get() + blockUsed_, prepared.data(), prepared.size());
+  keptLines_.push_back({static_cast<std::uint32_t>(blockUsed_), static_cast<std::uint16_t>(blocks_.size() - 1),
+                        static_cast<std::uint16_t>(prepared.size())});
+  blockUsed_ += prepared.size();
 }
 
-// Writes what the file does not have yet of the last block, in one piece,
-// and only then turns its tabs into spaces for the passes.
-void CPreprocessor::HandOver(TextWriter& out) {
-  if (blocks_.empty() || handedOver_ == blockUsed_) return;
-  char* const start = blocks_.back().get() + handedOver_;
-  const std::size_t length = blockUsed_ - handedOver_;
-  out.Write(std::string_view(start, length));
-  char* const end = start + length;
+// Turns the tabs of the last block into spaces, all at once.
+void CPreprocessor::FinishBlock() {
+  if (blocks_.empty()) return;
+  char* const start = blocks_.back().get();
+  char* const end = start + blockUsed_;
   for (char* tab = start; (tab = static_cast<char*>(std::memchr(tab, '\t', static_cast<std::size_t>(end - tab)))); ++tab) {
     *tab = ' ';
   }
-  handedOver_ = blockUsed_;
 }
 
 bool CPreprocessor::IsRecorded(std::string_view path) const {

@@ -63,23 +63,23 @@ class CPreprocessor {
   CAssembler& owner_;
   std::vector<LineMapEntry> lineMap_;
   std::vector<std::string> fileNames_;
-  // The written lines are kept, one after another, in blocks that never
-  // move, so the passes read them where the preprocessor put them. What a
-  // block holds goes to the intermediate file in one piece when the block
-  // is full or the expansion ends, and only then are its tabs turned into
-  // spaces for the passes.
+  std::size_t TakeRun(std::string_view run, int fileIndex, std::int32_t& lineInFile, TextWriter& out);
+  bool Record(std::string_view text, int fileIndex, std::int32_t lineInFile);
+  // What the passes read of each written line (the text before its
+  // comment, with tabs turned into spaces) is kept in blocks that never
+  // move, one line after another.
   void Keep(std::string_view text);
-  void HandOver(TextWriter& out);
+  void FinishBlock();
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
   static constexpr std::uint16_t kTooLong = 0xFFFF;
   struct KeptLine {
     std::uint32_t offset;    // where the line starts in its block
     std::uint16_t block;
-    std::uint16_t prepared;  // characters before its comment, or kTooLong
+    std::uint16_t prepared;  // its length, or kTooLong
   };
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t blockUsed_ = 0;
-  std::size_t handedOver_ = 0;  // how much of the last block the file has
+  bool failed_ = false;  // a run stopped at a capacity
   std::vector<KeptLine> keptLines_;
   std::optional<FileIdentity> forbidden_;
   std::string noName_;
