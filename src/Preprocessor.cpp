@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "Assembler.h"
 #include "Statement.h"
@@ -82,20 +85,62 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
   }
 }
 
+namespace {
+
+// Where the line that starts at `pos` ends (its newline) and where its
+// first ';' stands, or npos. The run ends with a newline.
+struct LineEnds {
+  std::size_t newline;
+  std::size_t semicolon;
+};
+
+LineEnds FindLineEnds(std::string_view run, std::size_t pos) {
+  std::size_t semicolon = std::string_view::npos;
+  std::size_t i = pos;
+#if defined(__SSE2__)
+  const __m128i newlines = _mm_set1_epi8('\n');
+  const __m128i semicolons = _mm_set1_epi8(';');
+  for (; i + 16 <= run.size(); i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.data() + i));
+    const auto atNewline = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, newlines)));
+    const auto atSemicolon = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, semicolons)));
+    if (semicolon == std::string_view::npos && atSemicolon != 0) {
+      semicolon = i + static_cast<std::size_t>(__builtin_ctz(atSemicolon));
+    }
+    if (atNewline != 0) {
+      const std::size_t newline = i + static_cast<std::size_t>(__builtin_ctz(atNewline));
+      return {newline, semicolon < newline ? semicolon : std::string_view::npos};
+    }
+  }
+#endif
+  for (;; ++i) {
+    if (run[i] == '\n') return {i, semicolon};
+    if (run[i] == ';' && semicolon == std::string_view::npos) semicolon = i;
+  }
+}
+
+}  // namespace
+
 // Takes the run's lines up to the first directive or very long line, and
 // writes them in one piece; returns how many characters it took.
 std::size_t CPreprocessor::TakeRun(std::string_view run, int fileIndex, std::int32_t& lineInFile, TextWriter& out) {
   std::size_t pos = 0;
   while (pos < run.size() && run[pos] != '#') {
-    const std::size_t newline = run.find('\n', pos);
-    const std::string_view line = run.substr(pos, newline - pos);
-    if (line.size() >= kPreprocessorReadLimit) break;
-    if (!Record(line, fileIndex, lineInFile + 1)) {
+    const LineEnds ends = FindLineEnds(run, pos);
+    const std::size_t length = ends.newline - pos;
+    if (length >= kPreprocessorReadLimit) break;
+    if (LineMapCount() == kMaxIntermediateLines) {
+      owner_.ErrorNum(101, kMaxIntermediateLines + 1);
       failed_ = true;
       break;
     }
-    ++lineInFile;
-    pos = newline + 1;
+    lineMap_.push_back({fileIndex, ++lineInFile});
+    if (length >= kLineReadLimit) {
+      keptLines_.push_back({0, 0, kTooLong});
+    } else {
+      KeepPrepared(run.substr(pos, std::min(ends.semicolon, ends.newline) - pos));
+    }
+    pos = ends.newline + 1;
   }
   out.Write(run.substr(0, pos));
   return pos;
@@ -137,14 +182,17 @@ bool CPreprocessor::Record(std::string_view text, int fileIndex, std::int32_t li
   return true;
 }
 
-// Keeps the part of the line before its comment for the passes. A line
-// never straddles two blocks.
+// Keeps the part of the line before its comment for the passes.
 void CPreprocessor::Keep(std::string_view text) {
   if (text.size() >= kLineReadLimit) {
     keptLines_.push_back({0, 0, kTooLong});
     return;
   }
-  const std::string_view prepared = text.substr(0, text.find(';'));
+  KeepPrepared(text.substr(0, text.find(';')));
+}
+
+// A line never straddles two blocks.
+void CPreprocessor::KeepPrepared(std::string_view prepared) {
   if (blocks_.empty() || kBlockSize - blockUsed_ < prepared.size()) {
     FinishBlock();
     blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));

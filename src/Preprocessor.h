@@ -69,6 +69,7 @@ class CPreprocessor {
   // comment, with tabs turned into spaces) is kept in blocks that never
   // move, one line after another.
   void Keep(std::string_view text);
+  void KeepPrepared(std::string_view prepared);
   void FinishBlock();
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
   static constexpr std::uint16_t kTooLong = 0xFFFF;

@@ -96,6 +96,39 @@ TEST_F(Expansion, PassesReadPreparedLinesWhileTheFileKeepsThemWhole) {
   }
 }
 
+// Lines whose comments start on either side of the places where a scan in
+// blocks of sixteen characters would split them.
+struct PreparedCase {
+  const char* name;
+  std::string source;
+  std::vector<std::string> prepared;
+};
+
+class PreparedLines : public Expansion, public ::testing::WithParamInterface<PreparedCase> {};
+
+TEST_P(PreparedLines, CutEachLineAtItsOwnFirstSemicolon) {
+  const std::string& source = GetParam().source;
+  ASSERT_TRUE(Expand(source));
+  EXPECT_EQ(written_, source.back() == '\n' ? source : source + "\n");
+  std::vector<std::string> prepared;
+  for (const auto line : rig_.assembler.Preprocessor().Written()) prepared.emplace_back(line.text);
+  EXPECT_EQ(prepared, GetParam().prepared);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PreparedLines,
+    ::testing::Values(
+        PreparedCase{"short", "ab\ncd;x\n", {"ab", "cd"}},
+        PreparedCase{"empty", "a\n;\n\nb;;\n", {"a", "", "", "b"}},
+        PreparedCase{"nextLinesSemicolon", "xx\ny;z\n", {"xx", "y"}},
+        PreparedCase{"nextLinesSemicolonLater", std::string(20, 'x') + "\ny;z\n", {std::string(20, 'x'), "y"}},
+        PreparedCase{"at15", std::string(15, 'a') + ";" + std::string(20, 'c') + "\n", {std::string(15, 'a')}},
+        PreparedCase{"at16", std::string(16, 'a') + ";" + std::string(20, 'c') + "\n", {std::string(16, 'a')}},
+        PreparedCase{"at17", std::string(17, 'a') + ";;\n", {std::string(17, 'a')}},
+        PreparedCase{"late", std::string(40, 'a') + ";" + std::string(3, 'c') + "\nq\n", {std::string(40, 'a'), "q"}},
+        PreparedCase{"noNewlineAtEnd", "a;b\nc;d", {"a", "c"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Expansion, LineMapNamesTheTopFileAndLineZeroOutsideItsRange) {
   EXPECT_TRUE(Expand("only\n"));
   const CPreprocessor& p = rig_.assembler.Preprocessor();
