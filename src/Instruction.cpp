@@ -101,6 +101,8 @@ int CInstruction::ParseRow(std::string_view line, InstructionEntry& row, int& ar
   }
   row.opcodeCount = ParseOpcode(opcodeText, row.opcode);
   if (!row.pattern.empty() && row.pattern.front() == '"') row.pattern.clear();
+  row.bitRow = row.pattern.find('!') != std::string::npos;
+  row.relativeRow = row.pattern.find('@') != std::string::npos;
   const int operandBytes = row.OperandBytes();
   if (operandBytes < 0 || operandBytes > 2 || (row.IsRelativeRow() && operandBytes > 1)) return 408;
   return 0;

@@ -25,9 +25,13 @@ struct InstructionEntry {
   std::int32_t opcodeCount = 0;
   std::int32_t spareValue = 0;
 
+  // Whether the pattern holds a bit wildcard '!' or a relative one '@';
+  // set when the row is parsed.
+  bool bitRow = false;
+  bool relativeRow = false;
   int OperandBytes() const { return length - opcodeCount; }
-  bool IsBitRow() const { return pattern.find('!') != std::string::npos; }
-  bool IsRelativeRow() const { return pattern.find('@') != std::string::npos; }
+  bool IsBitRow() const { return bitRow; }
+  bool IsRelativeRow() const { return relativeRow; }
   // The byte emitted first, if the row has one.
   std::optional<std::uint8_t> FirstEmittedByte() const;
 };
