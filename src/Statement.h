@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -30,15 +31,15 @@ std::size_t SkipColons(std::string_view line, std::size_t pos, bool& isPublic);
 // and then returns false itself.
 template <typename Visit>
 bool ForEachStatement(std::string_view line, std::size_t pos, Visit visit) {
-  while (pos < line.size()) {
-    const std::size_t backslash = line.find('\\', pos);
-    std::string_view statement = line.substr(pos, backslash == std::string_view::npos ? std::string_view::npos
-                                                                                    : backslash - pos);
-    const std::size_t first = statement.find_first_not_of(' ');
-    statement = first == std::string_view::npos ? std::string_view{} : statement.substr(first);
-    if (!visit(statement)) return false;
-    if (backslash == std::string_view::npos) break;
-    pos = backslash + 1;
+  const char* const end = line.data() + line.size();
+  const char* start = line.data() + pos;
+  while (start < end) {
+    const auto* backslash = static_cast<const char*>(std::memchr(start, '\\', static_cast<std::size_t>(end - start)));
+    const char* const stop = backslash != nullptr ? backslash : end;
+    while (start < stop && *start == ' ') ++start;
+    if (!visit(std::string_view(start, static_cast<std::size_t>(stop - start)))) return false;
+    if (backslash == nullptr) break;
+    start = backslash + 1;
   }
   return true;
 }
