@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "Assembler.h"
 
@@ -12,9 +13,21 @@ namespace {
 
 bool IsFormatSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// Skips white space; the runs of blanks that align a table's columns are
+// passed eight at a time.
+std::size_t SkipFormatSpace(std::string_view line, std::size_t pos) {
+  constexpr std::uint64_t kEightBlanks = 0x2020202020202020u;
+  for (std::uint64_t eight = 0; pos + 8 <= line.size(); pos += 8) {
+    std::memcpy(&eight, line.data() + pos, 8);
+    if (eight != kEightBlanks) break;
+  }
+  while (pos < line.size() && IsFormatSpace(line[pos])) ++pos;
+  return pos;
+}
+
 // A whitespace-delimited word, as the "%s" conversion reads one.
 bool ScanWord(std::string_view line, std::size_t& pos, std::string_view& word) {
-  while (pos < line.size() && IsFormatSpace(line[pos])) ++pos;
+  pos = SkipFormatSpace(line, pos);
   const std::size_t start = pos;
   while (pos < line.size() && !IsFormatSpace(line[pos])) ++pos;
   word = line.substr(start, pos - start);
@@ -24,8 +37,7 @@ bool ScanWord(std::string_view line, std::size_t& pos, std::string_view& word) {
 // An integer as the "%i" conversion reads one: decimal, hexadecimal after
 // 0x, octal after a leading 0.
 bool ScanInteger(std::string_view line, std::size_t& pos, std::int32_t& value) {
-  std::size_t p = pos;
-  while (p < line.size() && IsFormatSpace(line[p])) ++p;
+  std::size_t p = SkipFormatSpace(line, pos);
   const std::size_t number = p;  // its sign or first digit
   if (p < line.size() && (line[p] == '+' || line[p] == '-')) ++p;
   int base = 10;
