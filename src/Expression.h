@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "Files.h"
+
 namespace torvik {
 
 enum class Operation {
@@ -63,9 +65,7 @@ std::int32_t ConvertNumber(std::string_view text, std::size_t start, int base, s
 // Division by zero leaves `result` unchanged and sets `divisionByZero`.
 std::int32_t ApplyOperation(Operation op, std::int32_t result, std::int32_t operand, bool& divisionByZero);
 
-inline bool IsIdentifierStart(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '@';
-}
-inline bool IsIdentifierChar(char c) { return IsIdentifierStart(c) || (c >= '0' && c <= '9'); }
+inline bool IsIdentifierStart(char c) { return HasCharClass(c, kLetterClass | kUnderscoreClass | kAtClass); }
+inline bool IsIdentifierChar(char c) { return HasCharClass(c, kLetterClass | kDigitClass | kUnderscoreClass | kAtClass); }
 
 }  // namespace torvik

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -122,7 +123,22 @@ std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path)
 std::string BesideProgram(const std::string& programPath, const std::string& name);
 
 // ASCII-only helpers: bytes 128 to 255 are neither letters nor digits.
-inline bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+// Characters of names are told by one table lookup, since the passes ask
+// for every character of every name.
+enum CharClass : std::uint8_t { kLetterClass = 1, kDigitClass = 2, kUnderscoreClass = 4, kAtClass = 8 };
+inline constexpr std::array<std::uint8_t, 256> kCharClasses = [] {
+  std::array<std::uint8_t, 256> classes{};
+  for (int c = 'A'; c <= 'Z'; ++c) classes[static_cast<std::size_t>(c)] = kLetterClass;
+  for (int c = 'a'; c <= 'z'; ++c) classes[static_cast<std::size_t>(c)] = kLetterClass;
+  for (int c = '0'; c <= '9'; ++c) classes[static_cast<std::size_t>(c)] = kDigitClass;
+  classes['_'] = kUnderscoreClass;
+  classes['@'] = kAtClass;
+  return classes;
+}();
+inline bool HasCharClass(char c, unsigned classes) {
+  return (kCharClasses[static_cast<unsigned char>(c)] & classes) != 0;
+}
+inline bool IsAsciiLetter(char c) { return HasCharClass(c, kLetterClass); }
 inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);

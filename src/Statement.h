@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "Files.h"
+
 namespace torvik {
 
 // Cuts the comment (from the first ';') and turns tabs into spaces.
@@ -19,9 +21,7 @@ std::string_view PrepareLine(std::string_view raw, std::string& buffer);
 inline bool HasLabelField(std::string_view line) { return !line.empty() && line[0] != ' ' && line[0] != '.'; }
 inline bool EndsLabelField(char c) { return c == ':' || c == '=' || c == ' '; }
 std::size_t LabelFieldEnd(std::string_view line);
-inline bool IsLabelChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '@';
-}
+inline bool IsLabelChar(char c) { return HasCharClass(c, kLetterClass | kDigitClass | kUnderscoreClass | kAtClass); }
 
 // Skips one colon at `pos`, and a second one, which makes the label public.
 std::size_t SkipColons(std::string_view line, std::size_t pos, bool& isPublic);

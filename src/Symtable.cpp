@@ -1,5 +1,7 @@
 #include "Symtable.h"
 
+#include <cstring>
+
 #include "Assembler.h"
 
 namespace torvik {
@@ -18,18 +20,33 @@ CSymTable::CSymTable(CAssembler& owner) : owner_(owner), index_(kFirstIndexSlots
   hashes_.reserve(kMaxSymbols);
 }
 
+// Mixes the name eight characters at a time; names are short.
 std::uint32_t CSymTable::Hash(std::string_view name) {
-  std::uint32_t hash = 2166136261u;
-  for (const char c : name) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 16777619u;
+  constexpr std::uint64_t kMix = 0xFF51AFD7ED558CCDu;
+  std::uint64_t hash = name.size() * 0x9E3779B97F4A7C15u;
+  std::size_t i = 0;
+  for (; i + 8 <= name.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, name.data() + i, 8);
+    hash = (hash ^ word) * kMix;
+    hash ^= hash >> 32;
   }
-  return hash;
+  if (i < name.size()) {
+    std::uint64_t word = 0;
+    for (std::size_t shift = 0; i < name.size(); ++i, shift += 8) {
+      word |= std::uint64_t{static_cast<unsigned char>(name[i])} << shift;
+    }
+    hash = (hash ^ word) * kMix;
+    hash ^= hash >> 32;
+  }
+  return static_cast<std::uint32_t>(hash ^ (hash >> 29));
 }
 
-std::size_t CSymTable::SlotOf(std::string_view name) const {
+std::size_t CSymTable::SlotOf(std::string_view name) const { return SlotOf(name, Hash(name)); }
+
+std::size_t CSymTable::SlotOf(std::string_view name, std::uint32_t hash) const {
   const std::size_t mask = index_.size() - 1;
-  std::size_t slot = Hash(name) & mask;
+  std::size_t slot = hash & mask;
   while (index_[slot] >= 0 && entries_[static_cast<std::size_t>(index_[slot])].name != name) {
     slot = (slot + 1) & mask;
   }
@@ -90,7 +107,8 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   const std::int32_t reduced = value % 65536;
 
   // The slot that holds the name, or the free one where it will go.
-  std::size_t slot = SlotOf(*stored);
+  const std::uint32_t hash = Hash(*stored);
+  std::size_t slot = SlotOf(*stored, hash);
   const int existing = index_[slot];
   if (existing >= 0) {
     if (Entry(existing).value == reduced) {
@@ -115,10 +133,10 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   entry.boundExternal = binding ? IndexOf(*binding) : -1;
   if (2 * (entries_.size() + 1) > index_.size()) {
     GrowIndex();
-    slot = SlotOf(entry.name);
+    slot = SlotOf(entry.name, hash);
   }
   index_[slot] = Count();
-  hashes_.push_back(Hash(entry.name));
+  hashes_.push_back(hash);
   externalCount_ += external ? 1 : 0;
   entries_.push_back(std::move(entry));
 }

@@ -67,6 +67,7 @@ class CSymTable {
   std::optional<std::string_view> Expand(std::string_view name, std::string& buffer);
   static std::uint32_t Hash(std::string_view name);
   std::size_t SlotOf(std::string_view name) const;
+  std::size_t SlotOf(std::string_view name, std::uint32_t hash) const;
   void GrowIndex();
 
   CAssembler& owner_;
