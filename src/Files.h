@@ -108,9 +108,10 @@ class TextWriter {
 
 // Writes `bytes` to `path` so that the file is either the complete new
 // content or left as it was: the bytes go to a temporary file beside the
-// target, which is renamed over it only when everything was written and
-// closed. A target that exists and is not a regular file (a device) is
-// written in place. False on any failure, with nothing left behind.
+// target, which takes its place in one step only when everything was
+// written and closed. A target that exists and is not a regular file (a
+// device) is written in place. False on any failure, with nothing left
+// behind.
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // Reads a whole file byte for byte; nullopt when it cannot be opened or read

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -29,6 +30,18 @@ std::size_t SkipColons(std::string_view line, std::size_t pos, bool& isPublic);
 // Calls `visit` with every statement of the line from `pos`, split at each
 // backslash and without leading spaces; stops when `visit` returns false,
 // and then returns false itself.
+// The first character at or after `start` that is not a blank; sources
+// indent with runs of blanks, which are passed eight at a time.
+inline const char* SkipBlanks(const char* start, const char* end) {
+  constexpr std::uint64_t kEightBlanks = 0x2020202020202020u;
+  for (std::uint64_t eight = 0; end - start >= 8; start += 8) {
+    std::memcpy(&eight, start, 8);
+    if (eight != kEightBlanks) break;
+  }
+  while (start < end && *start == ' ') ++start;
+  return start;
+}
+
 template <typename Visit>
 bool ForEachStatement(std::string_view line, std::size_t pos, Visit visit) {
   const char* const end = line.data() + line.size();
@@ -36,7 +49,7 @@ bool ForEachStatement(std::string_view line, std::size_t pos, Visit visit) {
   while (start < end) {
     const auto* backslash = static_cast<const char*>(std::memchr(start, '\\', static_cast<std::size_t>(end - start)));
     const char* const stop = backslash != nullptr ? backslash : end;
-    while (start < stop && *start == ' ') ++start;
+    start = SkipBlanks(start, stop);
     if (!visit(std::string_view(start, static_cast<std::size_t>(stop - start)))) return false;
     if (backslash == nullptr) break;
     start = backslash + 1;
