@@ -36,8 +36,8 @@ struct InstructionEntry {
   std::optional<std::uint8_t> FirstEmittedByte() const;
 };
 
-// A statement that fits a row, with the operand text that row captured.
-// The row a statement fitted and its operand, a view into the statement.
+// A statement that fits a row, with the operand text that row captured (a
+// view into the statement).
 struct InstructionMatch {
   int row = -1;
   std::string_view operand;
