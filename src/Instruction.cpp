@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 
 #include "Assembler.h"
+#include "Statement.h"
 
 namespace torvik {
 
@@ -13,14 +13,10 @@ namespace {
 
 bool IsFormatSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Skips white space; the runs of blanks that align a table's columns are
-// passed eight at a time.
+// Skips white space; the runs of blanks that align a table's columns go
+// first, eight at a time.
 std::size_t SkipFormatSpace(std::string_view line, std::size_t pos) {
-  constexpr std::uint64_t kEightBlanks = 0x2020202020202020u;
-  for (std::uint64_t eight = 0; pos + 8 <= line.size(); pos += 8) {
-    std::memcpy(&eight, line.data() + pos, 8);
-    if (eight != kEightBlanks) break;
-  }
+  pos = static_cast<std::size_t>(SkipBlanks(line.data() + pos, line.data() + line.size()) - line.data());
   while (pos < line.size() && IsFormatSpace(line[pos])) ++pos;
   return pos;
 }

@@ -121,6 +121,35 @@ LineEnds FindLineEnds(std::string_view run, std::size_t pos) {
 
 }  // namespace
 
+// Enters a written line in the line map and keeps what the passes read of
+// it: the text before its comment, which starts at `comment`.
+inline bool CPreprocessor::Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile) {
+  if (LineMapCount() == kMaxIntermediateLines) {
+    owner_.ErrorNum(101, kMaxIntermediateLines + 1);
+    return false;
+  }
+  lineMap_.push_back({fileIndex, lineInFile});
+  if (text.size() >= kLineReadLimit) {
+    keptLines_.push_back({0, 0, kTooLong});
+  } else {
+    Keep(text.substr(0, comment));
+  }
+  return true;
+}
+
+// A line never straddles two blocks.
+void CPreprocessor::Keep(std::string_view prepared) {
+  if (blocks_.empty() || kBlockSize - blockUsed_ < prepared.size()) {
+    FinishBlock();
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
+    blockUsed_ = 0;
+  }
+  std::memcpy(blocks_.back().get() + blockUsed_, prepared.data(), prepared.size());
+  keptLines_.push_back({static_cast<std::uint32_t>(blockUsed_), static_cast<std::uint16_t>(blocks_.size() - 1),
+                        static_cast<std::uint16_t>(prepared.size())});
+  blockUsed_ += prepared.size();
+}
+
 // Takes the run's lines up to the first directive or very long line, and
 // writes them in one piece; returns how many characters it took.
 std::size_t CPreprocessor::TakeRun(std::string_view run, int fileIndex, std::int32_t& lineInFile, TextWriter& out) {
@@ -129,17 +158,12 @@ std::size_t CPreprocessor::TakeRun(std::string_view run, int fileIndex, std::int
     const LineEnds ends = FindLineEnds(run, pos);
     const std::size_t length = ends.newline - pos;
     if (length >= kPreprocessorReadLimit) break;
-    if (LineMapCount() == kMaxIntermediateLines) {
-      owner_.ErrorNum(101, kMaxIntermediateLines + 1);
+    const std::size_t comment = ends.semicolon == std::string_view::npos ? length : ends.semicolon - pos;
+    if (!Record(run.substr(pos, length), comment, fileIndex, lineInFile + 1)) {
       failed_ = true;
       break;
     }
-    lineMap_.push_back({fileIndex, ++lineInFile});
-    if (length >= kLineReadLimit) {
-      keptLines_.push_back({0, 0, kTooLong});
-    } else {
-      KeepPrepared(run.substr(pos, std::min(ends.semicolon, ends.newline) - pos));
-    }
+    ++lineInFile;
     pos = ends.newline + 1;
   }
   out.Write(run.substr(0, pos));
@@ -166,42 +190,9 @@ bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
 }
 
 bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t lineInFile, TextWriter& out) {
-  if (!Record(text, fileIndex, lineInFile)) return false;
+  if (!Record(text, std::min(text.find(';'), text.size()), fileIndex, lineInFile)) return false;
   out.WriteLine(text);
   return true;
-}
-
-// Enters a written line in the line map and keeps what the passes read.
-bool CPreprocessor::Record(std::string_view text, int fileIndex, std::int32_t lineInFile) {
-  if (LineMapCount() == kMaxIntermediateLines) {
-    owner_.ErrorNum(101, kMaxIntermediateLines + 1);
-    return false;
-  }
-  lineMap_.push_back({fileIndex, lineInFile});
-  Keep(text);
-  return true;
-}
-
-// Keeps the part of the line before its comment for the passes.
-void CPreprocessor::Keep(std::string_view text) {
-  if (text.size() >= kLineReadLimit) {
-    keptLines_.push_back({0, 0, kTooLong});
-    return;
-  }
-  KeepPrepared(text.substr(0, text.find(';')));
-}
-
-// A line never straddles two blocks.
-void CPreprocessor::KeepPrepared(std::string_view prepared) {
-  if (blocks_.empty() || kBlockSize - blockUsed_ < prepared.size()) {
-    FinishBlock();
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
-    blockUsed_ = 0;
-  }
-  std::memcpy(blocks_.back().get() + blockUsed_, prepared.data(), prepared.size());
-  keptLines_.push_back({static_cast<std::uint32_t>(blockUsed_), static_cast<std::uint16_t>(blocks_.size() - 1),
-                        static_cast<std::uint16_t>(prepared.size())});
-  blockUsed_ += prepared.size();
 }
 
 // Turns the tabs of the last block into spaces, all at once.

@@ -64,12 +64,11 @@ class CPreprocessor {
   std::vector<LineMapEntry> lineMap_;
   std::vector<std::string> fileNames_;
   std::size_t TakeRun(std::string_view run, int fileIndex, std::int32_t& lineInFile, TextWriter& out);
-  bool Record(std::string_view text, int fileIndex, std::int32_t lineInFile);
+  bool Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile);
   // What the passes read of each written line (the text before its
   // comment, with tabs turned into spaces) is kept in blocks that never
   // move, one line after another.
-  void Keep(std::string_view text);
-  void KeepPrepared(std::string_view prepared);
+  void Keep(std::string_view prepared);
   void FinishBlock();
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
   static constexpr std::uint16_t kTooLong = 0xFFFF;
