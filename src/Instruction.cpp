@@ -42,19 +42,6 @@ bool ScanInteger(std::string_view line, std::size_t& pos, std::int32_t& value) {
                            std::isxdigit(static_cast<unsigned char>(line[p + 2]));
     base = hexPrefix ? 16 : 8;
   }
-  if (base == 10 && p == number) {
-    // The common case, a short unsigned decimal, read directly.
-    std::size_t end = p;
-    std::int32_t decimal = 0;
-    while (end < line.size() && end - p < 9 && line[end] >= '0' && line[end] <= '9') {
-      decimal = decimal * 10 + (line[end++] - '0');
-    }
-    if (end > p && (end == line.size() || line[end] < '0' || line[end] > '9')) {
-      value = decimal;
-      pos = end;
-      return true;
-    }
-  }
   std::size_t end = number;
   value = ConvertNumber(line, number, base, end);
   if (end == number) return false;
