@@ -130,7 +130,7 @@ class CAssembler {
   void FirstPass(const CPreprocessor::WrittenLines& lines);
   std::size_t CollectLabel(std::string_view line);
   void SecondPass(const CPreprocessor::WrittenLines& lines);
-  const std::optional<InstructionMatch>& PassOneMatch() const;
+  std::optional<InstructionMatch> PassOneMatch(std::string_view statement) const;
   void CheckStatementSize(std::int64_t size);
   // Runs the statements of a line from `pos`; false when a directive ended the pass.
   bool RunStatements(std::string_view text, std::size_t pos, bool firstPass);
@@ -169,10 +169,15 @@ class CAssembler {
   std::unordered_set<std::string> declaredExternals_;
   // What pass 1 found for each statement: its size, checked against what
   // pass 2 emits, and the row an instruction fitted.
+  // Kept small: pass 1 stores one per statement. The operand is kept as
+  // its place within the statement, which pass 2 scans again.
   struct SizedStatement {
     std::int64_t size = 0;
-    std::optional<InstructionMatch> match;
+    std::int16_t row = -1;  // -1 when no row fitted
+    std::uint16_t operandOffset = 0;
+    std::uint16_t operandLength = 0;
   };
+  static_assert(kMaxTableRows <= INT16_MAX && kLineReadLimit <= UINT16_MAX);
   std::vector<SizedStatement> statements_;
   std::size_t nextStatement_ = 0;
 };

@@ -136,10 +136,20 @@ bool CAssembler::RunStatements(std::string_view text, std::size_t pos, bool firs
     } else if (firstPass) {
       size = instructions_.Size(statement, match);
     } else {
-      size = instructions_.Encode(statement, PassOneMatch());
+      size = instructions_.Encode(statement, PassOneMatch(statement));
     }
     if (firstPass) {
-      statements_.push_back({size, std::move(match)});
+      SizedStatement sized{size};
+      if (match) {
+        sized.row = static_cast<std::int16_t>(match->row);
+        // A row without a wildcard captures an empty operand, which may
+        // point nowhere.
+        if (!match->operand.empty()) {
+          sized.operandOffset = static_cast<std::uint16_t>(match->operand.data() - statement.data());
+        }
+        sized.operandLength = static_cast<std::uint16_t>(match->operand.size());
+      }
+      statements_.push_back(sized);
     } else {
       CheckStatementSize(size);
     }
@@ -155,9 +165,11 @@ void CAssembler::CheckStatementSize(std::int64_t size) {
   ++nextStatement_;
 }
 
-const std::optional<InstructionMatch>& CAssembler::PassOneMatch() const {
-  static const std::optional<InstructionMatch> kNone;
-  return nextStatement_ < statements_.size() ? statements_[nextStatement_].match : kNone;
+std::optional<InstructionMatch> CAssembler::PassOneMatch(std::string_view statement) const {
+  if (nextStatement_ >= statements_.size()) return std::nullopt;
+  const SizedStatement& sized = statements_[nextStatement_];
+  if (sized.row < 0 || sized.operandOffset + sized.operandLength > statement.size()) return std::nullopt;
+  return InstructionMatch{sized.row, statement.substr(sized.operandOffset, sized.operandLength)};
 }
 
 void CAssembler::AdvanceLocation(std::int64_t size) {

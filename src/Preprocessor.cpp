@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include <sys/mman.h>
 
 #include "Assembler.h"
 #include "Statement.h"
@@ -14,17 +17,17 @@ namespace torvik {
 bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLevel) {
   if (!topLevel) return Expand(path, out);
   fileNames_.clear();
-  lineMap_.clear();
-  keptLines_.clear();
-  blocks_.clear();
-  blockUsed_ = 0;
+  lineRuns_.clear();
+  lineCount_ = 0;
+  lastRun_ = 0;
+  prepared_.Clear();
+  preparedEnds_.clear();
   failed_ = false;
-  // Room for every line there may be, so the lists never move as they
-  // grow; pages are only touched as lines arrive.
-  lineMap_.reserve(kMaxIntermediateLines);
-  keptLines_.reserve(kMaxIntermediateLines);
+  // Room for every line there may be, so the list never moves as it
+  // grows; pages are only touched as lines arrive.
+  preparedEnds_.reserve(kMaxIntermediateLines);
   const bool expanded = Expand(path, out);
-  FinishBlock();
+  SpaceOutTabs();
   return expanded;
 }
 
@@ -124,30 +127,22 @@ LineEnds FindLineEnds(std::string_view run, std::size_t pos) {
 // Enters a written line in the line map and keeps what the passes read of
 // it: the text before its comment, which starts at `comment`.
 inline bool CPreprocessor::Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile) {
-  if (LineMapCount() == kMaxIntermediateLines) {
+  if (lineCount_ == kMaxIntermediateLines) {
     owner_.ErrorNum(101, kMaxIntermediateLines + 1);
     return false;
   }
-  lineMap_.push_back({fileIndex, lineInFile});
+  ++lineCount_;
+  if (lineRuns_.empty() || lineRuns_.back().fileIndex != fileIndex ||
+      lineRuns_.back().firstLineInFile + (lineCount_ - lineRuns_.back().firstLine) != lineInFile) {
+    lineRuns_.push_back({lineCount_, fileIndex, lineInFile});
+  }
   if (text.size() >= kLineReadLimit) {
-    keptLines_.push_back({0, 0, kTooLong});
+    preparedEnds_.push_back(static_cast<std::uint32_t>(prepared_.Size()) | kTooLong);
   } else {
-    Keep(text.substr(0, comment));
+    prepared_.Append(text.substr(0, comment));
+    preparedEnds_.push_back(static_cast<std::uint32_t>(prepared_.Size()));
   }
   return true;
-}
-
-// A line never straddles two blocks.
-void CPreprocessor::Keep(std::string_view prepared) {
-  if (blocks_.empty() || kBlockSize - blockUsed_ < prepared.size()) {
-    FinishBlock();
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
-    blockUsed_ = 0;
-  }
-  std::memcpy(blocks_.back().get() + blockUsed_, prepared.data(), prepared.size());
-  keptLines_.push_back({static_cast<std::uint32_t>(blockUsed_), static_cast<std::uint16_t>(blocks_.size() - 1),
-                        static_cast<std::uint16_t>(prepared.size())});
-  blockUsed_ += prepared.size();
 }
 
 // Takes the run's lines up to the first directive or very long line, and
@@ -195,12 +190,10 @@ bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t
   return true;
 }
 
-// Turns the tabs of the last block into spaces, all at once.
-void CPreprocessor::FinishBlock() {
-  if (blocks_.empty()) return;
-  char* const start = blocks_.back().get();
-  char* const end = start + blockUsed_;
-  for (char* tab = start; (tab = static_cast<char*>(std::memchr(tab, '\t', static_cast<std::size_t>(end - tab)))); ++tab) {
+// Turns the tabs of the kept text into spaces, all at once.
+void CPreprocessor::SpaceOutTabs() {
+  char* const end = prepared_.Data() + prepared_.Size();
+  for (char* tab = prepared_.Data(); (tab = static_cast<char*>(std::memchr(tab, '\t', static_cast<std::size_t>(end - tab)))); ++tab) {
     *tab = ' ';
   }
 }
@@ -212,8 +205,41 @@ bool CPreprocessor::IsRecorded(std::string_view path) const {
   return false;
 }
 
+ReservedText::ReservedText(std::size_t capacity) : capacity_(capacity) {
+  void* const reserved = ::mmap(nullptr, capacity_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (reserved == MAP_FAILED) throw std::bad_alloc();
+  data_ = static_cast<char*>(reserved);
+}
+
+ReservedText::~ReservedText() { ::munmap(data_, capacity_); }
+
+// Kept out of line: where the compiler sees that a line is short, it copies
+// it with a string instruction, which is slow to start for a few bytes.
+[[gnu::noinline]] void ReservedText::Append(std::string_view text) {
+  std::memcpy(data_ + size_, text.data(), text.size());
+  size_ += text.size();
+}
+
+// The run that holds intermediate line n, which must be a recorded line.
+const CPreprocessor::LineRun* CPreprocessor::RunOf(std::int32_t n) const {
+  const auto startsAfter = [n](std::size_t run, const std::vector<LineRun>& runs) {
+    return run + 1 < runs.size() && runs[run + 1].firstLine <= n;
+  };
+  std::size_t run = lastRun_ < lineRuns_.size() && lineRuns_[lastRun_].firstLine <= n ? lastRun_ : 0;
+  if (startsAfter(run, lineRuns_)) {
+    ++run;
+    if (startsAfter(run, lineRuns_)) {
+      const auto next = std::upper_bound(lineRuns_.begin() + static_cast<std::ptrdiff_t>(run), lineRuns_.end(), n,
+                                         [](std::int32_t line, const LineRun& r) { return line < r.firstLine; });
+      run = static_cast<std::size_t>(next - lineRuns_.begin()) - 1;
+    }
+  }
+  lastRun_ = run;
+  return &lineRuns_[run];
+}
+
 std::int32_t CPreprocessor::FileIndexOf(std::int32_t n) const {
-  return n >= 1 && n <= LineMapCount() ? lineMap_[static_cast<std::size_t>(n - 1)].fileIndex : 0;
+  return n >= 1 && n <= lineCount_ ? RunOf(n)->fileIndex : 0;
 }
 
 const std::string& CPreprocessor::FileNameOf(std::int32_t n) const {
@@ -222,8 +248,9 @@ const std::string& CPreprocessor::FileNameOf(std::int32_t n) const {
 }
 
 std::int32_t CPreprocessor::LineOf(std::int32_t n) const {
-  if (n >= 1 && n <= LineMapCount()) return lineMap_[static_cast<std::size_t>(n - 1)].lineInFile;
-  return 0;
+  if (n < 1 || n > lineCount_) return 0;
+  const LineRun* run = RunOf(n);
+  return run->firstLineInFile + (n - run->firstLine);
 }
 
 }  // namespace torvik

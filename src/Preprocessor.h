@@ -16,9 +16,26 @@ namespace torvik {
 
 class CAssembler;
 
-struct LineMapEntry {
-  std::int32_t fileIndex = 0;
-  std::int32_t lineInFile = 0;
+// Text appended piece by piece at addresses that never move: the whole
+// capacity is reserved as address space at once, and memory is only taken
+// as the text grows into it.
+class ReservedText {
+ public:
+  explicit ReservedText(std::size_t capacity);
+  ~ReservedText();
+  ReservedText(const ReservedText&) = delete;
+  ReservedText& operator=(const ReservedText&) = delete;
+
+  // The caller keeps within the capacity.
+  void Append(std::string_view text);
+  void Clear() { size_ = 0; }
+  char* Data() const { return data_; }
+  std::size_t Size() const { return size_; }
+
+ private:
+  char* data_;
+  std::size_t capacity_;
+  std::size_t size_ = 0;
 };
 
 class CPreprocessor {
@@ -49,7 +66,7 @@ class CPreprocessor {
 
   int FileCount() const { return static_cast<int>(fileNames_.size()); }
   const std::string& FileName(int index) const { return fileNames_[static_cast<std::size_t>(index)]; }
-  int LineMapCount() const { return static_cast<int>(lineMap_.size()); }
+  int LineMapCount() const { return lineCount_; }
 
  private:
   // Expands one file, the top-level one or an included one.
@@ -61,26 +78,29 @@ class CPreprocessor {
   bool IsRecorded(std::string_view path) const;
 
   CAssembler& owner_;
-  std::vector<LineMapEntry> lineMap_;
+  // Where the intermediate lines came from, as runs of lines that follow
+  // each other in one file.
+  struct LineRun {
+    std::int32_t firstLine;  // its first intermediate line, from 1
+    std::int32_t fileIndex;
+    std::int32_t firstLineInFile;
+  };
+  std::vector<LineRun> lineRuns_;
+  std::int32_t lineCount_ = 0;
+  mutable std::size_t lastRun_ = 0;  // lookups mostly go forward line by line
+  const LineRun* RunOf(std::int32_t n) const;
   std::vector<std::string> fileNames_;
   std::size_t TakeRun(std::string_view run, int fileIndex, std::int32_t& lineInFile, TextWriter& out);
   bool Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile);
+  void SpaceOutTabs();
   // What the passes read of each written line (the text before its
-  // comment, with tabs turned into spaces) is kept in blocks that never
-  // move, one line after another.
-  void Keep(std::string_view prepared);
-  void FinishBlock();
-  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
-  static constexpr std::uint16_t kTooLong = 0xFFFF;
-  struct KeptLine {
-    std::uint32_t offset;    // where the line starts in its block
-    std::uint16_t block;
-    std::uint16_t prepared;  // its length, or kTooLong
-  };
-  std::vector<std::unique_ptr<char[]>> blocks_;
-  std::size_t blockUsed_ = 0;
+  // comment, with tabs turned into spaces), one line after another: line i
+  // ends where preparedEnds_[i] says, and a line too long to be read is
+  // marked by kTooLong there and keeps no text.
+  static constexpr std::uint32_t kTooLong = std::uint32_t{1} << 31;
+  ReservedText prepared_{static_cast<std::size_t>(kMaxIntermediateLines) * kLineReadLimit};
+  std::vector<std::uint32_t> preparedEnds_;
   bool failed_ = false;  // a run stopped at a capacity
-  std::vector<KeptLine> keptLines_;
   std::optional<FileIdentity> forbidden_;
   std::string noName_;
 };
@@ -89,11 +109,12 @@ class CPreprocessor {
 class CPreprocessor::WrittenLines {
  public:
   WrittenLines(const CPreprocessor& owner) : owner_(owner) {}
-  std::size_t size() const { return owner_.keptLines_.size(); }
+  std::size_t size() const { return owner_.preparedEnds_.size(); }
   WrittenLine operator[](std::size_t i) const {
-    const KeptLine& kept = owner_.keptLines_[i];
-    if (kept.prepared == kTooLong) return {{}, true};
-    return {{owner_.blocks_[kept.block].get() + kept.offset, kept.prepared}, false};
+    const std::uint32_t end = owner_.preparedEnds_[i];
+    if ((end & kTooLong) != 0) return {{}, true};
+    const std::uint32_t start = i == 0 ? 0 : owner_.preparedEnds_[i - 1] & ~kTooLong;
+    return {{owner_.prepared_.Data() + start, end - start}, false};
   }
   class Iterator {
    public:

@@ -55,6 +55,44 @@ TEST_F(Expansion, IncludedLinesStandWhereTheirDirectiveStood) {
   EXPECT_EQ(rig_.assembler.Preprocessor().FileCount(), 3);
 }
 
+// The map is kept as runs of lines that follow each other in one file;
+// lookups must give the same answer in any order, not only line by line.
+TEST_F(Expansion, EveryLineMapsBackInAnyOrderOfLookups) {
+  std::string top;
+  std::vector<std::pair<std::string, int>> expected;  // per intermediate line
+  for (int i = 1; i <= 40; ++i) {
+    const std::string name = "p" + std::to_string(i) + ".inc";
+    std::string part;
+    for (int line = 1; line <= i % 4; ++line) {
+      part += "x\n";
+      expected.emplace_back(name, line);
+    }
+    WriteFile(dir_ / name, part);
+    top += "#include \"" + dir_ / name + "\"\n";
+    if (i % 3 == 0) {
+      top += "#define GAP\n";
+    } else {
+      top += "t\n";
+    }
+    const int topLine = 2 * i;
+    if (i % 3 != 0) expected.emplace_back("top.asm", topLine);
+  }
+  ASSERT_TRUE(Expand(top));
+  const CPreprocessor& p = rig_.assembler.Preprocessor();
+  ASSERT_EQ(p.LineMapCount(), static_cast<int>(expected.size()));
+  std::vector<int> order;
+  for (int n = p.LineMapCount(); n >= 1; --n) order.push_back(n);  // backwards
+  for (int n = 1; n <= p.LineMapCount(); n += 7) order.push_back(n);  // in strides
+  for (int k = 0; k < 50; ++k) order.push_back(1 + (k * 37) % p.LineMapCount());  // jumps
+  for (const int n : order) {
+    const std::string& name = p.FileNameOf(n);
+    EXPECT_EQ(name.substr(name.find_last_of('/') + 1), expected[static_cast<std::size_t>(n - 1)].first) << "line " << n;
+    EXPECT_EQ(p.LineOf(n), expected[static_cast<std::size_t>(n - 1)].second) << "line " << n;
+  }
+  EXPECT_EQ(p.LineOf(p.LineMapCount() + 1), 0);
+  EXPECT_EQ(p.LineOf(0), 0);
+}
+
 TEST_F(Expansion, TextModeDropsCarriageReturnsAndStopsAtControlZ) {
   EXPECT_TRUE(Expand("a\r\nb\rc\r\nd\x1A" "after\n"));
   EXPECT_EQ(written_, "a\nbc\nd\n");
