@@ -35,13 +35,19 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
     return false;
   }
   preprocessor_.Forbid(intermediate.Identity());
+  // The passes take the lines from memory, so the file only receives them
+  // when the run stops before the passes and leaves it for inspection; a
+  // run that goes on deletes it unread.
+  preprocessor_.DeferWriting(true);
   preprocessor_.Process(sourcePath, intermediate.Writer(), true);
-  if (!intermediate.FinishWriting()) Error(100, kIntermediateName);
-  if (HasErrors()) return false;  // the intermediate file stays for inspection
+  if (HasErrors()) {
+    if (!FillIntermediate(intermediate)) Error(100, kIntermediateName);
+    return false;
+  }
 
-  // The passes take the lines the preprocessor wrote; the file must still
-  // be there and be the one this run holds.
+  // The file must still be there and be the one this run holds.
   if (!intermediate.CanBeOpened()) {
+    FillIntermediate(intermediate);
     Error(100, kIntermediateName);
     return false;
   }
@@ -55,6 +61,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
   if (!HasErrors()) {
     lineCounter_ = 0;
     if (!intermediate.CanBeOpened()) {
+      FillIntermediate(intermediate);
       Error(100, kIntermediateName);
       return false;
     }
@@ -74,6 +81,10 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
     return false;
   }
   return true;
+}
+
+bool CAssembler::FillIntermediate(IntermediateFile& intermediate) {
+  return preprocessor_.WriteDeferred(intermediate.Writer()) && intermediate.FinishWriting();
 }
 
 }  // namespace torvik

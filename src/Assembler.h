@@ -19,6 +19,8 @@
 
 namespace torvik {
 
+class IntermediateFile;
+
 // The value of an expression together with how it depends on where this
 // module's code is placed and on external symbols.
 struct Evaluation {
@@ -148,6 +150,9 @@ class CAssembler {
   std::int32_t StringByte(std::string_view body, std::size_t& pos);
 
   void Report(bool isError, int code, std::string_view argument);
+  // Writes the expanded lines into the intermediate file that the run
+  // leaves behind; false when they could not all be written.
+  bool FillIntermediate(IntermediateFile& intermediate);
 
   CInstruction instructions_;
   CSymTable symbols_;

@@ -100,6 +100,7 @@ TextReader::OpenResult TextReader::Open(const std::string& path) {
   }
   Adopt(fd);
   owns_ = true;
+  regular_ = S_ISREG(st.st_mode);
   return OpenResult::Ok;
 }
 
@@ -107,8 +108,10 @@ void TextReader::Adopt(int fd) {
   Close();
   fd_ = fd;
   owns_ = false;
+  regular_ = false;
   ended_ = failed_ = false;
   pos_ = size_ = 0;
+  chunkStart_ = 0;
 }
 
 void TextReader::Close() {
@@ -130,6 +133,7 @@ bool TextReader::Fill() {
       ended_ = true;
       return false;
     }
+    chunkStart_ += size_;
     pos_ = 0;
     size_ = static_cast<std::size_t>(got);
     nextReturn_ = FindInChunk('\r', 0);
@@ -253,6 +257,19 @@ TextReader::Status TextReader::SkipLine() {
     if (c == kTextError) return Status::Error;
     if (c == kTextEnd || c == '\n') return Status::Line;
   }
+}
+
+UniqueDescriptor::~UniqueDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+UniqueDescriptor& UniqueDescriptor::operator=(UniqueDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
 }
 
 TextWriter::~TextWriter() { Flush(); }

@@ -43,6 +43,12 @@ class TextReader {
   void Adopt(int fd);
   void Close();
   int Descriptor() const { return fd_; }
+  // Whether the file opened is a regular file, whose bytes can be read
+  // again from any place.
+  bool IsRegularFile() const { return regular_; }
+  // How many bytes of the file lie before the current position, counted
+  // from where reading started.
+  std::uint64_t Offset() const { return chunkStart_ + pos_; }
 
   // Reads up to maxChars characters of the next line into `line`, stopping
   // after its newline (which is not stored). A newline that directly follows
@@ -72,6 +78,8 @@ class TextReader {
 
   int fd_ = -1;
   bool owns_ = false;
+  bool regular_ = false;
+  std::uint64_t chunkStart_ = 0;  // bytes read before the chunk
   bool ended_ = false;
   bool failed_ = false;
   static constexpr std::size_t kChunk = 64 * 1024;
@@ -81,6 +89,22 @@ class TextReader {
   std::size_t nextReturn_ = 0;  // the next carriage return in the chunk, or size_
   std::size_t nextCtrlZ_ = 0;   // the first 0x1A in the chunk, or size_
   std::size_t nextNul_ = 0;     // the next NUL byte in the chunk, or size_
+};
+
+// An open descriptor that is closed with its holder.
+class UniqueDescriptor {
+ public:
+  UniqueDescriptor() = default;
+  explicit UniqueDescriptor(int fd) : fd_(fd) {}
+  ~UniqueDescriptor();
+  UniqueDescriptor(UniqueDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  UniqueDescriptor& operator=(UniqueDescriptor&& other) noexcept;
+  UniqueDescriptor(const UniqueDescriptor&) = delete;
+  UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_ = -1;
 };
 
 // Buffered writes to a descriptor; remembers the first failure.

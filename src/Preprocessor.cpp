@@ -7,7 +7,11 @@
 #include <emmintrin.h>
 #endif
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "Assembler.h"
 #include "Statement.h"
@@ -23,6 +27,7 @@ bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLe
   prepared_.Clear();
   preparedEnds_.clear();
   failed_ = false;
+  deferred_.Clear();
   // Room for every line there may be, so the list never moves as it
   // grows; pages are only touched as lines arrive.
   preparedEnds_.reserve(kMaxIntermediateLines);
@@ -53,6 +58,7 @@ bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
     owner_.Error(100, path);
     return false;
   }
+  if (deferring_ && in.IsRegularFile()) deferred_.KeepFile(fileIndex, in.Descriptor());
   if (!ProcessLines(in, fileIndex, out)) return false;
   return !owner_.HasErrors();
 }
@@ -68,7 +74,7 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
     // through the line-by-line read.
     const std::string_view run = in.PlainRun();
     if (!run.empty()) {
-      const std::size_t taken = TakeRun(run, fileIndex, lineInFile, out);
+      const std::size_t taken = TakeRun(run, in.Offset(), fileIndex, lineInFile, out);
       in.Consume(taken);
       if (failed_) return false;
       if (taken == run.size()) continue;
@@ -147,7 +153,8 @@ inline bool CPreprocessor::Record(std::string_view text, std::size_t comment, in
 
 // Takes the run's lines up to the first directive or very long line, and
 // writes them in one piece; returns how many characters it took.
-std::size_t CPreprocessor::TakeRun(std::string_view run, int fileIndex, std::int32_t& lineInFile, TextWriter& out) {
+std::size_t CPreprocessor::TakeRun(std::string_view run, std::uint64_t offset, int fileIndex, std::int32_t& lineInFile,
+                                   TextWriter& out) {
   std::size_t pos = 0;
   while (pos < run.size() && run[pos] != '#') {
     const LineEnds ends = FindLineEnds(run, pos);
@@ -161,7 +168,7 @@ std::size_t CPreprocessor::TakeRun(std::string_view run, int fileIndex, std::int
     ++lineInFile;
     pos = ends.newline + 1;
   }
-  out.Write(run.substr(0, pos));
+  Emit(fileIndex, offset, run.substr(0, pos), out);
   return pos;
 }
 
@@ -186,8 +193,22 @@ bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
 
 bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t lineInFile, TextWriter& out) {
   if (!Record(text, std::min(text.find(';'), text.size()), fileIndex, lineInFile)) return false;
-  out.WriteLine(text);
+  if (deferring_) {
+    deferred_.AddText(text);
+    deferred_.AddText("\n");
+  } else {
+    out.WriteLine(text);
+  }
   return true;
+}
+
+// Text read verbatim from file `fileIndex` at `offset`.
+void CPreprocessor::Emit(int fileIndex, std::uint64_t offset, std::string_view text, TextWriter& out) {
+  if (deferring_) {
+    deferred_.AddFromFile(fileIndex, offset, text);
+  } else {
+    out.Write(text);
+  }
 }
 
 // Turns the tabs of the kept text into spaces, all at once.
@@ -203,6 +224,68 @@ bool CPreprocessor::IsRecorded(std::string_view path) const {
     if (EqualsIgnoringCase(name, path)) return true;
   }
   return false;
+}
+
+void DeferredText::Clear() {
+  pieces_.clear();
+  text_.clear();
+  files_.clear();
+}
+
+void DeferredText::KeepFile(int fileIndex, int fd) {
+  const auto index = static_cast<std::size_t>(fileIndex);
+  if (files_.size() <= index) files_.resize(index + 1);
+  files_[index] = UniqueDescriptor(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
+
+void DeferredText::AddFromFile(int fileIndex, std::uint64_t offset, std::string_view text) {
+  const auto index = static_cast<std::size_t>(fileIndex);
+  if (index >= files_.size() || files_[index].Get() < 0) {
+    AddText(text);
+    return;
+  }
+  if (!pieces_.empty() && pieces_.back().fileIndex == fileIndex &&
+      pieces_.back().offset + pieces_.back().length == offset) {
+    pieces_.back().length += text.size();
+  } else {
+    pieces_.push_back({fileIndex, offset, text.size()});
+  }
+}
+
+void DeferredText::AddText(std::string_view text) {
+  if (!pieces_.empty() && pieces_.back().fileIndex < 0) {
+    pieces_.back().length += text.size();
+  } else {
+    pieces_.push_back({-1, text_.size(), text.size()});
+  }
+  text_.append(text);
+}
+
+bool DeferredText::WriteTo(TextWriter& out) const {
+  bool complete = true;
+  for (const Piece& piece : pieces_) {
+    if (piece.fileIndex < 0) {
+      out.Write(std::string_view(text_).substr(piece.offset, piece.length));
+    } else if (!WriteFromFile(piece, out)) {
+      complete = false;  // what was read so far still goes out
+      break;
+    }
+  }
+  return out.Flush() && complete;
+}
+
+bool DeferredText::WriteFromFile(const Piece& piece, TextWriter& out) const {
+  const int fd = files_[static_cast<std::size_t>(piece.fileIndex)].Get();
+  std::vector<char> buffer(std::min<std::size_t>(piece.length, 64 * 1024));
+  for (std::uint64_t done = 0; done < piece.length;) {
+    const std::size_t want = std::min<std::uint64_t>(buffer.size(), piece.length - done);
+    const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(piece.offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;  // the file was cut short since it was read
+    out.Write(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    done += static_cast<std::uint64_t>(got);
+  }
+  return true;
 }
 
 ReservedText::ReservedText(std::size_t capacity) : capacity_(capacity) {

@@ -38,6 +38,36 @@ class ReservedText {
   std::size_t size_ = 0;
 };
 
+// The text of the intermediate file, held back until it is wanted. A piece
+// that is a verbatim stretch of a regular source file is kept as its place
+// in that file, whose descriptor stays open; any other piece is kept as
+// text.
+class DeferredText {
+ public:
+  void Clear();
+  // Keeps a descriptor of file `fileIndex`, from which its pieces are read
+  // back; without one, they are kept as text.
+  void KeepFile(int fileIndex, int fd);
+  // `text` is what the file holds at `offset`.
+  void AddFromFile(int fileIndex, std::uint64_t offset, std::string_view text);
+  void AddText(std::string_view text);
+  // Writes every piece in order; false when a file no longer holds its
+  // piece or a write failed.
+  bool WriteTo(TextWriter& out) const;
+
+ private:
+  struct Piece {
+    int fileIndex;  // -1 for a piece of text_
+    std::uint64_t offset;
+    std::size_t length;
+  };
+  bool WriteFromFile(const Piece& piece, TextWriter& out) const;
+
+  std::vector<Piece> pieces_;
+  std::string text_;
+  std::vector<UniqueDescriptor> files_;  // by file index
+};
+
 class CPreprocessor {
  public:
   explicit CPreprocessor(CAssembler& owner) : owner_(owner) {}
@@ -46,6 +76,12 @@ class CPreprocessor {
   void Forbid(std::optional<FileIdentity> identity) { forbidden_ = identity; }
 
   bool Process(const std::string& path, TextWriter& out, bool topLevel);
+  // From the next Process on, the lines are not written to `out` as they
+  // come but kept back until WriteDeferred. A run whose lines the passes
+  // take from memory only needs them written when it stops after the
+  // expansion and leaves the intermediate file behind.
+  void DeferWriting(bool defer) { deferring_ = defer; }
+  bool WriteDeferred(TextWriter& out) const { return deferred_.WriteTo(out); }
 
   // For intermediate line n (from 1); line 0 and lines past the end name
   // the top-level file and line 0.
@@ -90,7 +126,8 @@ class CPreprocessor {
   mutable std::size_t lastRun_ = 0;  // lookups mostly go forward line by line
   const LineRun* RunOf(std::int32_t n) const;
   std::vector<std::string> fileNames_;
-  std::size_t TakeRun(std::string_view run, int fileIndex, std::int32_t& lineInFile, TextWriter& out);
+  std::size_t TakeRun(std::string_view run, std::uint64_t offset, int fileIndex, std::int32_t& lineInFile,
+                      TextWriter& out);
   bool Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile);
   void SpaceOutTabs();
   // What the passes read of each written line (the text before its
@@ -101,6 +138,9 @@ class CPreprocessor {
   ReservedText prepared_{static_cast<std::size_t>(kMaxIntermediateLines) * kLineReadLimit};
   std::vector<std::uint32_t> preparedEnds_;
   bool failed_ = false;  // a run stopped at a capacity
+  bool deferring_ = false;
+  DeferredText deferred_;
+  void Emit(int fileIndex, std::uint64_t offset, std::string_view text, TextWriter& out);
   std::optional<FileIdentity> forbidden_;
   std::string noName_;
 };

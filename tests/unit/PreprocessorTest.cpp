@@ -192,5 +192,40 @@ TEST_F(Expansion, TheSameFileInOtherCaseIsIncludedOnlyOnce) {
   EXPECT_NE(rig_.TakeOutput().find("Error #105"), std::string::npos);
 }
 
+// Held-back text: pieces of a file are read back from it when written, in
+// their place among the pieces kept as text.
+class Deferred : public ::testing::Test {
+ protected:
+  std::string Written(const DeferredText& text, bool& ok) {
+    const int fd = ::open((dir_ / "out.tmp").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    TextWriter writer;
+    writer.Attach(fd);
+    ok = text.WriteTo(writer);
+    ::close(fd);
+    return ReadFile(dir_ / "out.tmp");
+  }
+  TempDir dir_;
+};
+
+TEST_F(Deferred, PiecesComeOutInOrderAndAFileCutShortFails) {
+  WriteFile(dir_ / "src.asm", "one\ntwo\nthree\n");
+  const int fd = ::open((dir_ / "src.asm").c_str(), O_RDONLY);
+  DeferredText text;
+  text.KeepFile(0, fd);
+  ::close(fd);  // the kept descriptor is its own
+  text.AddFromFile(0, 0, "one\n");
+  text.AddFromFile(0, 4, "two\n");  // joins the piece before it
+  text.AddText("made\n");
+  text.AddFromFile(1, 0, "other\n");  // a file without a descriptor is kept as text
+  text.AddFromFile(0, 8, "three\n");
+  bool ok = false;
+  EXPECT_EQ(Written(text, ok), "one\ntwo\nmade\nother\nthree\n");
+  EXPECT_TRUE(ok);
+
+  WriteFile(dir_ / "src.asm", "one\n");  // cut short in place
+  EXPECT_EQ(Written(text, ok).substr(0, 4), "one\n");
+  EXPECT_FALSE(ok);
+}
+
 }  // namespace
 }  // namespace torvik::test
