@@ -47,6 +47,7 @@ void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
       continue;
     }
     const std::string_view line = raw.text;
+    if (line.empty()) continue;  // most lines of a source hold only a comment
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       pos = CollectLabel(line);
@@ -96,6 +97,7 @@ void CAssembler::SecondPass(const CPreprocessor::WrittenLines& lines) {
     ++lineCounter_;
     if (raw.tooLong) continue;
     const std::string_view line = raw.text;
+    if (line.empty()) continue;
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       pos = LabelFieldEnd(line);

@@ -298,7 +298,7 @@ ReservedText::~ReservedText() { ::munmap(data_, capacity_); }
 
 // Kept out of line: where the compiler sees that a line is short, it copies
 // it with a string instruction, which is slow to start for a few bytes.
-[[gnu::noinline]] void ReservedText::Append(std::string_view text) {
+[[gnu::noinline]] void ReservedText::AppendLong(std::string_view text) {
   std::memcpy(data_ + size_, text.data(), text.size());
   size_ += text.size();
 }
