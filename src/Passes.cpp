@@ -15,26 +15,24 @@ namespace torvik {
 // declaration comes after the use.
 void CAssembler::CollectDeclaredExternals(const CPreprocessor::WrittenLines& lines) {
   declaredExternals_.clear();
-  for (const SourceLine raw : lines) {
-    // Only a line with a '.' can hold a directive.
-    if (raw.tooLong || raw.text.find('.') == std::string_view::npos) continue;
+  // Only a line with a '.' can hold a directive.
+  lines.ForEachHolding('.', [this](const SourceLine raw) {
     const std::string_view line = raw.text;
     std::size_t pos = 0;
     if (HasLabelField(line)) {
       pos = LabelFieldEnd(line);
-      if (line.find('=', pos) != std::string_view::npos) continue;
+      if (line.find('=', pos) != std::string_view::npos) return true;
       bool isPublic = false;
       pos = SkipColons(line, pos, isPublic);
     }
-    const bool goesOn = ForEachStatement(line, pos, [this](std::string_view statement) {
+    return ForEachStatement(line, pos, [this](std::string_view statement) {
       if (statement.empty() || statement.front() != '.') return true;
       const DirectiveHead head = ParseDirectiveHead(statement.substr(1));
       if (!head.hasArgument) return true;
       if (EqualsIgnoringCase(head.name, "ext")) declaredExternals_.insert(CollectExternalName(head.argument).name);
       return !EqualsIgnoringCase(head.name, "end");
     });
-    if (!goesOn) return;
-  }
+  });
 }
 
 void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {

@@ -2,6 +2,7 @@
 // keeps the map from every intermediate line back to its file and line.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -200,6 +201,28 @@ class CPreprocessor::WrittenLines {
     const WrittenLines& lines_;
     std::size_t i_;
   };
+  // Calls `visit` with each line that holds the character `c`, in order,
+  // until it returns false. One search runs through the text of all lines,
+  // so lines without it cost nothing.
+  template <typename Visit>
+  void ForEachHolding(char c, Visit visit) const {
+    const char* const text = owner_.prepared_.Data();
+    const std::size_t size = owner_.prepared_.Size();
+    const auto& ends = owner_.preparedEnds_;
+    auto line = ends.begin();
+    for (std::size_t from = 0; from < size;) {
+      const void* const found = std::memchr(text + from, c, size - from);
+      if (found == nullptr) return;
+      const auto at = static_cast<std::uint32_t>(static_cast<const char*>(found) - text);
+      // The first line that ends past the character holds it.
+      line = std::upper_bound(line, ends.end(), at,
+                              [](std::uint32_t place, std::uint32_t end) { return place < (end & ~kTooLong); });
+      if (!visit((*this)[static_cast<std::size_t>(line - ends.begin())])) return;
+      from = *line & ~kTooLong;
+      ++line;
+    }
+  }
+
   Iterator begin() const { return {*this, 0}; }
   Iterator end() const { return {*this, size()}; }
 

@@ -192,6 +192,46 @@ TEST_F(Expansion, TheSameFileInOtherCaseIsIncludedOnlyOnce) {
   EXPECT_NE(rig_.TakeOutput().find("Error #105"), std::string::npos);
 }
 
+// Each line that holds the character is visited once, in order, wherever
+// the character stands in it; empty, too long and commented-out places are
+// passed over.
+struct HoldingCase {
+  const char* name;
+  std::string source;
+  std::vector<std::string> visited;
+};
+
+class LinesHolding : public Expansion, public ::testing::WithParamInterface<HoldingCase> {};
+
+TEST_P(LinesHolding, VisitsEveryLineThatHoldsTheCharacterOnce) {
+  ASSERT_TRUE(Expand(GetParam().source));
+  std::vector<std::string> visited;
+  rig_.assembler.Preprocessor().Written().ForEachHolding('.', [&](const CPreprocessor::WrittenLine line) {
+    visited.emplace_back(line.text);
+    return true;
+  });
+  EXPECT_EQ(visited, GetParam().visited);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LinesHolding,
+    ::testing::Values(HoldingCase{"none", "a\nb\n", {}},
+                      HoldingCase{"firstAndLastCharacter", ".a\nb\nc.\n", {".a", "c."}},
+                      HoldingCase{"severalInOneLine", "x\n.a.b.\n\n\n.c\n", {".a.b.", ".c"}},
+                      HoldingCase{"afterEmptyLines", "\n\n;.\n\n.q\n", {".q"}},
+                      HoldingCase{"pastATooLongLine", std::string(1100, '.') + "\n.z\n", {".z"}},
+                      HoldingCase{"commentOnly", "a ; .b\n", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Expansion, VisitingLinesHoldingACharacterStopsWhenAsked) {
+  ASSERT_TRUE(Expand(".1\n.2\n.3\n"));
+  int visits = 0;
+  rig_.assembler.Preprocessor().Written().ForEachHolding('.', [&](const CPreprocessor::WrittenLine) {
+    return ++visits < 2;
+  });
+  EXPECT_EQ(visits, 2);
+}
+
 // Held-back text: pieces of a file are read back from it when written, in
 // their place among the pieces kept as text.
 class Deferred : public ::testing::Test {
