@@ -132,7 +132,7 @@ LineEnds FindLineEnds(std::string_view run, std::size_t pos) {
 
 // Enters a written line in the line map and keeps what the passes read of
 // it: the text before its comment, which starts at `comment`.
-inline bool CPreprocessor::Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile) {
+[[gnu::always_inline]] inline bool CPreprocessor::Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile) {
   if (lineCount_ == kMaxIntermediateLines) {
     owner_.ErrorNum(101, kMaxIntermediateLines + 1);
     return false;

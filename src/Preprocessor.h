@@ -187,19 +187,25 @@ class CPreprocessor::WrittenLines {
     const std::uint32_t start = i == 0 ? 0 : owner_.preparedEnds_[i - 1] & ~kTooLong;
     return {{owner_.prepared_.Data() + start, end - start}, false};
   }
+  // Walks the line ends, carrying where the next line starts.
   class Iterator {
    public:
-    Iterator(const WrittenLines& lines, std::size_t i) : lines_(lines), i_(i) {}
-    WrittenLine operator*() const { return lines_[i_]; }
+    Iterator(const char* text, const std::uint32_t* end) : text_(text), end_(end) {}
+    WrittenLine operator*() const {
+      if ((*end_ & kTooLong) != 0) return {{}, true};
+      return {{text_ + start_, *end_ - start_}, false};
+    }
     Iterator& operator++() {
-      ++i_;
+      start_ = *end_ & ~kTooLong;
+      ++end_;
       return *this;
     }
-    bool operator!=(const Iterator& other) const { return i_ != other.i_; }
+    bool operator!=(const Iterator& other) const { return end_ != other.end_; }
 
    private:
-    const WrittenLines& lines_;
-    std::size_t i_;
+    const char* text_;
+    const std::uint32_t* end_;
+    std::uint32_t start_ = 0;
   };
   // Calls `visit` with each line that holds the character `c`, in order,
   // until it returns false. One search runs through the text of all lines,
@@ -223,8 +229,8 @@ class CPreprocessor::WrittenLines {
     }
   }
 
-  Iterator begin() const { return {*this, 0}; }
-  Iterator end() const { return {*this, size()}; }
+  Iterator begin() const { return {owner_.prepared_.Data(), owner_.preparedEnds_.data()}; }
+  Iterator end() const { return {owner_.prepared_.Data(), owner_.preparedEnds_.data() + size()}; }
 
  private:
   const CPreprocessor& owner_;
