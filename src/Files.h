@@ -167,6 +167,9 @@ inline bool IsAsciiLetter(char c) { return HasCharClass(c, kLetterClass); }
 inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+// A hash of the text that mixes it eight characters at a time; the texts
+// hashed are short names and statements.
+std::uint32_t HashText(std::string_view text);
 std::string UpperCased(std::string_view text);
 
 }  // namespace torvik

@@ -156,6 +156,7 @@ void CInstruction::AddRow(InstructionEntry row) {
   }
   lastAdded_->rows.push_back(RowCount());
   packedIndex_.clear();
+  matches_.Clear();
   rows_.push_back(std::move(row));
 }
 

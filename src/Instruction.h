@@ -43,6 +43,37 @@ struct InstructionMatch {
   std::string_view operand;
 };
 
+// Statements that fitted a row before, with the row and where the operand
+// stood in them. Matching is purely textual, so a statement that fits once
+// fits the same way every time; sources repeat instructions often.
+class MatchCache {
+ public:
+  struct Fit {
+    int row = -1;
+    std::uint16_t operandOffset = 0;
+    std::uint16_t operandLength = 0;
+  };
+  const Fit* Find(std::string_view statement) const;
+  // Keeps at most a bounded number of statements; later ones are not kept.
+  void Insert(std::string_view statement, const Fit& fit);
+  void Clear();
+
+ private:
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t keyOffset = 0;  // the statement's text in keys_
+    std::uint16_t keyLength = 0;
+    bool used = false;
+    Fit fit;
+  };
+  std::size_t SlotOf(std::string_view statement, std::uint32_t hash) const;
+  void Grow();
+
+  std::vector<Slot> slots_;
+  std::string keys_;
+  std::size_t count_ = 0;
+};
+
 class CInstruction {
  public:
   explicit CInstruction(CAssembler& owner) : owner_(owner) {}
@@ -122,6 +153,7 @@ class CInstruction {
     MnemonicRows* rows = nullptr;
   };
   std::vector<PackedEntry> packedIndex_;  // built at the first lookup
+  MatchCache matches_;
 };
 
 }  // namespace torvik

@@ -115,6 +115,9 @@ CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic) {
 }
 
 std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) {
+  if (const MatchCache::Fit* fit = matches_.Find(statement)) {
+    return InstructionMatch{fit->row, statement.substr(fit->operandOffset, fit->operandLength)};
+  }
   std::size_t p = SkipBlanks(statement, 0);
   if (p == statement.size()) return std::nullopt;
   const std::size_t mnemonicEnd = std::min(statement.find(' ', p), statement.size());
@@ -128,10 +131,74 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
   }
   std::string_view operand;
   for (const int row : Candidates(*rows, statement.substr(p))) {
-    if (Fits(Row(row).pattern, statement, p, operand)) return InstructionMatch{row, operand};
+    if (Fits(Row(row).pattern, statement, p, operand)) {
+      // A row without a wildcard captures an empty operand, which may point
+      // nowhere.
+      const std::size_t operandOffset = operand.empty() ? 0 : static_cast<std::size_t>(operand.data() - statement.data());
+      matches_.Insert(statement, {row, static_cast<std::uint16_t>(operandOffset), static_cast<std::uint16_t>(operand.size())});
+      return InstructionMatch{row, operand};
+    }
   }
   owner_.Error(405, mnemonic);
   return std::nullopt;
+}
+
+namespace {
+
+// Bounds on what the cache keeps, whatever the source.
+constexpr std::size_t kFirstCacheSlots = 1024;
+constexpr std::size_t kMaxCachedStatements = std::size_t{1} << 15;
+constexpr std::size_t kMaxCachedText = std::size_t{1} << 21;
+
+}  // namespace
+
+const MatchCache::Fit* MatchCache::Find(std::string_view statement) const {
+  if (slots_.empty()) return nullptr;
+  const Slot& slot = slots_[SlotOf(statement, HashText(statement))];
+  return slot.used ? &slot.fit : nullptr;
+}
+
+void MatchCache::Insert(std::string_view statement, const Fit& fit) {
+  if (count_ == kMaxCachedStatements || keys_.size() + statement.size() > kMaxCachedText ||
+      statement.size() > UINT16_MAX) {
+    return;
+  }
+  if (2 * (count_ + 1) > slots_.size()) Grow();
+  const std::uint32_t hash = HashText(statement);
+  Slot& slot = slots_[SlotOf(statement, hash)];
+  if (slot.used) return;
+  slot = {hash, static_cast<std::uint32_t>(keys_.size()), static_cast<std::uint16_t>(statement.size()), true, fit};
+  keys_.append(statement);
+  ++count_;
+}
+
+void MatchCache::Clear() {
+  slots_.clear();
+  keys_.clear();
+  count_ = 0;
+}
+
+// The slot that holds the statement, or the free one where it would go.
+std::size_t MatchCache::SlotOf(std::string_view statement, std::uint32_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t at = hash & mask;
+  for (;; at = (at + 1) & mask) {
+    const Slot& slot = slots_[at];
+    if (!slot.used) return at;
+    if (slot.hash == hash && std::string_view(keys_).substr(slot.keyOffset, slot.keyLength) == statement) return at;
+  }
+}
+
+void MatchCache::Grow() {
+  std::vector<Slot> old(std::max(kFirstCacheSlots, 2 * slots_.size()));
+  old.swap(slots_);
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (!slot.used) continue;
+    std::size_t at = slot.hash & mask;
+    while (slots_[at].used) at = (at + 1) & mask;
+    slots_[at] = slot;
+  }
 }
 
 }  // namespace torvik

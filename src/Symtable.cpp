@@ -20,29 +20,7 @@ CSymTable::CSymTable(CAssembler& owner) : owner_(owner), index_(kFirstIndexSlots
   hashes_.reserve(kMaxSymbols);
 }
 
-// Mixes the name eight characters at a time; names are short.
-std::uint32_t CSymTable::Hash(std::string_view name) {
-  constexpr std::uint64_t kMix = 0xFF51AFD7ED558CCDu;
-  std::uint64_t hash = name.size() * 0x9E3779B97F4A7C15u;
-  std::size_t i = 0;
-  for (; i + 8 <= name.size(); i += 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, name.data() + i, 8);
-    hash = (hash ^ word) * kMix;
-    hash ^= hash >> 32;
-  }
-  if (i < name.size()) {
-    std::uint64_t word = 0;
-    for (std::size_t shift = 0; i < name.size(); ++i, shift += 8) {
-      word |= std::uint64_t{static_cast<unsigned char>(name[i])} << shift;
-    }
-    hash = (hash ^ word) * kMix;
-    hash ^= hash >> 32;
-  }
-  return static_cast<std::uint32_t>(hash ^ (hash >> 29));
-}
-
-std::size_t CSymTable::SlotOf(std::string_view name) const { return SlotOf(name, Hash(name)); }
+std::size_t CSymTable::SlotOf(std::string_view name) const { return SlotOf(name, HashText(name)); }
 
 std::size_t CSymTable::SlotOf(std::string_view name, std::uint32_t hash) const {
   const std::size_t mask = index_.size() - 1;
@@ -107,7 +85,7 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   const std::int32_t reduced = value % 65536;
 
   // The slot that holds the name, or the free one where it will go.
-  const std::uint32_t hash = Hash(*stored);
+  const std::uint32_t hash = HashText(*stored);
   std::size_t slot = SlotOf(*stored, hash);
   const int existing = index_[slot];
   if (existing >= 0) {

@@ -65,7 +65,6 @@ class CSymTable {
   std::optional<std::string_view> StoredName(std::string_view name, std::string& buffer, int& problem) const;
   // The same, reporting the problem.
   std::optional<std::string_view> Expand(std::string_view name, std::string& buffer);
-  static std::uint32_t Hash(std::string_view name);
   std::size_t SlotOf(std::string_view name) const;
   std::size_t SlotOf(std::string_view name, std::uint32_t hash) const;
   void GrowIndex();

@@ -244,5 +244,32 @@ TEST(Size, CountsTheExtraByteOnlyWhereTheMatchedRowEmitsIt) {
   EXPECT_FALSE(match.has_value());
 }
 
+// A statement matched again, from another place in memory, fits the same
+// row, and its operand lies in the new text; one that fits no row is
+// reported every time.
+TEST(Match, RepeatedStatementsFitAsTheFirstTimeAndFaultsAreReportedEachTime) {
+  Rig rig;
+  rig.LoadTable(kTable);
+  CInstruction& instructions = rig.assembler.Instructions();
+  for (const std::string statement : {"ld a,(hl)", "ld a,(1+2)", "nop", "jp nz,far", "eightchr 7", "ninechars 9"}) {
+    const auto first = instructions.Match(statement);
+    ASSERT_TRUE(first) << statement;
+    const std::string again = statement;  // the same text elsewhere
+    const auto second = instructions.Match(again);
+    ASSERT_TRUE(second) << statement;
+    EXPECT_EQ(second->row, first->row) << statement;
+    EXPECT_EQ(second->operand, first->operand) << statement;
+    if (!second->operand.empty()) {
+      EXPECT_GE(second->operand.data(), again.data()) << statement;
+      EXPECT_LE(second->operand.data() + second->operand.size(), again.data() + again.size()) << statement;
+    }
+  }
+  EXPECT_EQ(rig.TakeOutput(), "");
+  for (const char* statement : {"ld q,q", "bit x,q", "ld q,q"}) EXPECT_FALSE(instructions.Match(statement));
+  EXPECT_EQ(rig.TakeOutput(), Err(405, "Unrecognized argument format for \"ld\" instruction") +
+                                  Err(405, "Unrecognized argument format for \"bit\" instruction") +
+                                  Err(405, "Unrecognized argument format for \"ld\" instruction"));
+}
+
 }  // namespace
 }  // namespace torvik::test
