@@ -132,14 +132,15 @@ LineEnds FindLineEnds(std::string_view run, std::size_t pos) {
 
 // Enters a written line in the line map and keeps what the passes read of
 // it: the text before its comment, which starts at `comment`.
-[[gnu::always_inline]] inline bool CPreprocessor::Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile) {
+[[gnu::always_inline]] inline bool CPreprocessor::Record(std::string_view text, std::size_t comment, int fileIndex,
+                                                         std::int32_t lineInFile, bool followsLast) {
   if (lineCount_ == kMaxIntermediateLines) {
     owner_.ErrorNum(101, kMaxIntermediateLines + 1);
     return false;
   }
   ++lineCount_;
-  if (lineRuns_.empty() || lineRuns_.back().fileIndex != fileIndex ||
-      lineRuns_.back().firstLineInFile + (lineCount_ - lineRuns_.back().firstLine) != lineInFile) {
+  if (!followsLast && (lineRuns_.empty() || lineRuns_.back().fileIndex != fileIndex ||
+                       lineRuns_.back().firstLineInFile + (lineCount_ - lineRuns_.back().firstLine) != lineInFile)) {
     lineRuns_.push_back({lineCount_, fileIndex, lineInFile});
   }
   if (text.size() >= kLineReadLimit) {
@@ -161,7 +162,8 @@ std::size_t CPreprocessor::TakeRun(std::string_view run, std::uint64_t offset, i
     const std::size_t length = ends.newline - pos;
     if (length >= kPreprocessorReadLimit) break;
     const std::size_t comment = ends.semicolon == std::string_view::npos ? length : ends.semicolon - pos;
-    if (!Record(run.substr(pos, length), comment, fileIndex, lineInFile + 1)) {
+    // After the run's first line, each line follows the last one recorded.
+    if (!Record(run.substr(pos, length), comment, fileIndex, lineInFile + 1, pos != 0)) {
       failed_ = true;
       break;
     }
@@ -192,7 +194,7 @@ bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
 }
 
 bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t lineInFile, TextWriter& out) {
-  if (!Record(text, std::min(text.find(';'), text.size()), fileIndex, lineInFile)) return false;
+  if (!Record(text, std::min(text.find(';'), text.size()), fileIndex, lineInFile, false)) return false;
   if (deferring_) {
     deferred_.AddText(text);
     deferred_.AddText("\n");

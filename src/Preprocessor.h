@@ -159,7 +159,9 @@ class CPreprocessor {
   std::vector<std::string> fileNames_;
   std::size_t TakeRun(std::string_view run, std::uint64_t offset, int fileIndex, std::int32_t& lineInFile,
                       TextWriter& out);
-  bool Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile);
+  // `followsLast`: the line is known to come right after the last one
+  // recorded, from the same file.
+  bool Record(std::string_view text, std::size_t comment, int fileIndex, std::int32_t lineInFile, bool followsLast);
   void SpaceOutTabs();
   // What the passes read of each written line (the text before its
   // comment, with tabs turned into spaces), one line after another: line i
