@@ -1,5 +1,7 @@
 #include "Objectfile.h"
 
+#include <algorithm>
+
 #include "Files.h"
 #include "Symtable.h"
 
@@ -7,20 +9,45 @@ namespace torvik {
 
 namespace {
 
-void PutU8(std::vector<std::uint8_t>& out, unsigned value) { out.push_back(static_cast<std::uint8_t>(value & 0xFF)); }
+// Appends to bytes sized in advance; grows them should the size fall short.
+class ByteSink {
+ public:
+  explicit ByteSink(std::size_t size) : bytes_(size) {}
+  void U8(unsigned value) {
+    Room(1);
+    bytes_[at_++] = static_cast<std::uint8_t>(value & 0xFF);
+  }
+  // The low 16 bits of a value, least significant byte first.
+  void U16(std::int64_t value) {
+    const auto bits = static_cast<std::uint32_t>(value);
+    Room(2);
+    bytes_[at_] = static_cast<std::uint8_t>(bits & 0xFF);
+    bytes_[at_ + 1] = static_cast<std::uint8_t>((bits >> 8) & 0xFF);
+    at_ += 2;
+  }
+  template <typename Bytes>
+  void Append(const Bytes& bytes) {
+    Room(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(at_));
+    at_ += bytes.size();
+  }
+  void Name(std::string_view name) {
+    U8(static_cast<unsigned>(name.size()));
+    Append(name);
+    U8(0);
+  }
+  std::vector<std::uint8_t> Take() {
+    bytes_.resize(at_);
+    return std::move(bytes_);
+  }
 
-// The low 16 bits of a value, least significant byte first.
-void PutU16(std::vector<std::uint8_t>& out, std::int64_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  PutU8(out, bits);
-  PutU8(out, bits >> 8);
-}
-
-void PutName(std::vector<std::uint8_t>& out, std::string_view name) {
-  PutU8(out, static_cast<unsigned>(name.size()));
-  out.insert(out.end(), name.begin(), name.end());
-  PutU8(out, 0);
-}
+ private:
+  void Room(std::size_t count) {
+    if (bytes_.size() - at_ < count) bytes_.resize(at_ + count);
+  }
+  std::vector<std::uint8_t> bytes_;
+  std::size_t at_ = 0;
+};
 
 // Reads fields of an object file, remembering the first place it fell short.
 class FieldReader {
@@ -143,6 +170,9 @@ CObjectFile::CObjectFile() { Reset(); }
 void CObjectFile::Reset() {
   refLists_.assign(1, ReferenceList{});
   lineRecords_.clear();
+  // Room for the most there may be, so neither list is copied as it grows;
+  // pages are only touched as records arrive.
+  lineRecords_.reserve(kMaxLineRecords);
   code_.clear();
   code_.reserve(kMaxCodeBytes);
   overflowed_ = false;
@@ -204,33 +234,32 @@ std::vector<std::uint8_t> CObjectFile::Serialize(CSymTable& symbols) const {
 }
 
 std::vector<std::uint8_t> CObjectFile::Serialize(const ObjectModule& module) {
-  // The exact size, so the bytes are appended without reallocating.
+  // The exact size, so the bytes are written without reallocating.
   std::size_t size = 10 + module.code.size() + 2 * module.relocations.size() + 4 * module.lines.size();
   for (const auto& external : module.externals) size += 4 + external.name.size() + 2 * external.addresses.size();
   for (const auto& symbol : module.publics) size += 4 + symbol.name.size();
-  std::vector<std::uint8_t> out;
-  out.reserve(size);
-  PutU16(out, static_cast<std::int64_t>(module.code.size()));
-  out.insert(out.end(), module.code.begin(), module.code.end());
-  PutU16(out, static_cast<std::int64_t>(module.relocations.size()));
-  for (const auto address : module.relocations) PutU16(out, address);
-  PutU16(out, static_cast<std::int64_t>(module.externals.size()));
+  ByteSink out(size);
+  out.U16(static_cast<std::int64_t>(module.code.size()));
+  out.Append(module.code);
+  out.U16(static_cast<std::int64_t>(module.relocations.size()));
+  for (const auto address : module.relocations) out.U16(address);
+  out.U16(static_cast<std::int64_t>(module.externals.size()));
   for (const auto& external : module.externals) {
-    PutName(out, external.name);
-    PutU16(out, static_cast<std::int64_t>(external.addresses.size()));
-    for (const auto address : external.addresses) PutU16(out, address);
+    out.Name(external.name);
+    out.U16(static_cast<std::int64_t>(external.addresses.size()));
+    for (const auto address : external.addresses) out.U16(address);
   }
-  PutU16(out, static_cast<std::int64_t>(module.publics.size()));
+  out.U16(static_cast<std::int64_t>(module.publics.size()));
   for (const auto& symbol : module.publics) {
-    PutName(out, symbol.name);
-    PutU16(out, symbol.value);
+    out.Name(symbol.name);
+    out.U16(symbol.value);
   }
-  PutU16(out, static_cast<std::int64_t>(module.lines.size()));
+  out.U16(static_cast<std::int64_t>(module.lines.size()));
   for (const auto& line : module.lines) {
-    PutU16(out, line.line);
-    PutU16(out, line.address);
+    out.U16(line.line);
+    out.U16(line.address);
   }
-  return out;
+  return out.Take();
 }
 
 bool CObjectFile::Write(const std::string& path, CSymTable& symbols) const {
