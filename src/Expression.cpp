@@ -1,5 +1,6 @@
 #include "Expression.h"
 
+#include <array>
 #include <limits>
 
 namespace torvik {
@@ -8,12 +9,17 @@ namespace {
 
 bool IsConversionSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-inline int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-  return 99;
-}
+// The value of each character as a digit in bases up to 36; 99 for none.
+constexpr std::array<std::uint8_t, 256> kDigitValues = [] {
+  std::array<std::uint8_t, 256> values{};
+  values.fill(99);
+  for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
+  for (int c = 'a'; c <= 'z'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'Z'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
+  return values;
+}();
+
+inline int DigitValue(char c) { return kDigitValues[static_cast<unsigned char>(c)]; }
 
 // The operator that starts with `c` (and `next`), and its length; 0 when
 // none does. Two-character operators are tried before one-character ones.
@@ -105,10 +111,9 @@ std::int32_t ConvertNumber(std::string_view text, std::size_t start, int base, s
   constexpr std::uint64_t kSaturation = std::uint64_t{1} << 40;
   std::uint64_t magnitude = 0;
   const std::size_t digits = p;
-  while (p < text.size() && DigitValue(text[p]) < base) {
-    magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(DigitValue(text[p]));
+  for (int digit = 0; p < text.size() && (digit = DigitValue(text[p])) < base; ++p) {
+    magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
     if (magnitude > kSaturation) magnitude = kSaturation;
-    ++p;
   }
   if (p == digits) {
     end = start;

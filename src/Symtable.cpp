@@ -25,7 +25,9 @@ std::size_t CSymTable::SlotOf(std::string_view name) const { return SlotOf(name,
 std::size_t CSymTable::SlotOf(std::string_view name, std::uint32_t hash) const {
   const std::size_t mask = index_.size() - 1;
   std::size_t slot = hash & mask;
-  while (index_[slot] >= 0 && entries_[static_cast<std::size_t>(index_[slot])].name != name) {
+  // The stored hashes spare comparing the names of most other entries.
+  while (index_[slot] >= 0 && (hashes_[static_cast<std::size_t>(index_[slot])] != hash ||
+                               entries_[static_cast<std::size_t>(index_[slot])].name != name)) {
     slot = (slot + 1) & mask;
   }
   return slot;
