@@ -45,33 +45,30 @@ struct InstructionMatch {
 
 // Statements that fitted a row before, with the row and where the operand
 // stood in them. Matching is purely textual, so a statement that fits once
-// fits the same way every time; sources repeat instructions often.
+// fits the same way every time; sources repeat instructions often. A small
+// table of fixed size, one statement per place: a statement that comes to
+// a taken place replaces the one there, and long statements are not kept.
 class MatchCache {
  public:
   struct Fit {
-    int row = -1;
+    std::int16_t row = -1;
     std::uint16_t operandOffset = 0;
     std::uint16_t operandLength = 0;
   };
   const Fit* Find(std::string_view statement) const;
-  // Keeps at most a bounded number of statements; later ones are not kept.
   void Insert(std::string_view statement, const Fit& fit);
-  void Clear();
+  void Clear() { places_.clear(); }
 
  private:
-  struct Slot {
+  static constexpr std::size_t kPlaces = 2048;
+  static constexpr std::size_t kLongestKept = 22;
+  struct Place {
     std::uint32_t hash = 0;
-    std::uint32_t keyOffset = 0;  // the statement's text in keys_
-    std::uint16_t keyLength = 0;
-    bool used = false;
+    std::uint8_t length = 0;  // 0: empty
+    char text[kLongestKept] = {};
     Fit fit;
   };
-  std::size_t SlotOf(std::string_view statement, std::uint32_t hash) const;
-  void Grow();
-
-  std::vector<Slot> slots_;
-  std::string keys_;
-  std::size_t count_ = 0;
+  std::vector<Place> places_;  // kPlaces once the first statement is kept
 };
 
 class CInstruction {

@@ -3,6 +3,7 @@
 // character against the row's pattern, where a wildcard takes up an
 // expression.
 #include <algorithm>
+#include <cstring>
 
 #include "Assembler.h"
 #include "Instruction.h"
@@ -135,7 +136,8 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
       // A row without a wildcard captures an empty operand, which may point
       // nowhere.
       const std::size_t operandOffset = operand.empty() ? 0 : static_cast<std::size_t>(operand.data() - statement.data());
-      matches_.Insert(statement, {row, static_cast<std::uint16_t>(operandOffset), static_cast<std::uint16_t>(operand.size())});
+      matches_.Insert(statement, {static_cast<std::int16_t>(row), static_cast<std::uint16_t>(operandOffset),
+                                  static_cast<std::uint16_t>(operand.size())});
       return InstructionMatch{row, operand};
     }
   }
@@ -143,62 +145,26 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
   return std::nullopt;
 }
 
-namespace {
-
-// Bounds on what the cache keeps, whatever the source.
-constexpr std::size_t kFirstCacheSlots = 1024;
-constexpr std::size_t kMaxCachedStatements = std::size_t{1} << 15;
-constexpr std::size_t kMaxCachedText = std::size_t{1} << 21;
-
-}  // namespace
-
 const MatchCache::Fit* MatchCache::Find(std::string_view statement) const {
-  if (slots_.empty()) return nullptr;
-  const Slot& slot = slots_[SlotOf(statement, HashText(statement))];
-  return slot.used ? &slot.fit : nullptr;
+  if (places_.empty() || statement.empty() || statement.size() > kLongestKept) return nullptr;
+  const std::uint32_t hash = HashText(statement);
+  const Place& place = places_[hash & (kPlaces - 1)];
+  if (place.hash != hash || place.length != statement.size() ||
+      std::memcmp(place.text, statement.data(), statement.size()) != 0) {
+    return nullptr;
+  }
+  return &place.fit;
 }
 
 void MatchCache::Insert(std::string_view statement, const Fit& fit) {
-  if (count_ == kMaxCachedStatements || keys_.size() + statement.size() > kMaxCachedText ||
-      statement.size() > UINT16_MAX) {
-    return;
-  }
-  if (2 * (count_ + 1) > slots_.size()) Grow();
+  if (statement.empty() || statement.size() > kLongestKept) return;
+  if (places_.empty()) places_.resize(kPlaces);
   const std::uint32_t hash = HashText(statement);
-  Slot& slot = slots_[SlotOf(statement, hash)];
-  if (slot.used) return;
-  slot = {hash, static_cast<std::uint32_t>(keys_.size()), static_cast<std::uint16_t>(statement.size()), true, fit};
-  keys_.append(statement);
-  ++count_;
-}
-
-void MatchCache::Clear() {
-  slots_.clear();
-  keys_.clear();
-  count_ = 0;
-}
-
-// The slot that holds the statement, or the free one where it would go.
-std::size_t MatchCache::SlotOf(std::string_view statement, std::uint32_t hash) const {
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t at = hash & mask;
-  for (;; at = (at + 1) & mask) {
-    const Slot& slot = slots_[at];
-    if (!slot.used) return at;
-    if (slot.hash == hash && std::string_view(keys_).substr(slot.keyOffset, slot.keyLength) == statement) return at;
-  }
-}
-
-void MatchCache::Grow() {
-  std::vector<Slot> old(std::max(kFirstCacheSlots, 2 * slots_.size()));
-  old.swap(slots_);
-  const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (!slot.used) continue;
-    std::size_t at = slot.hash & mask;
-    while (slots_[at].used) at = (at + 1) & mask;
-    slots_[at] = slot;
-  }
+  Place& place = places_[hash & (kPlaces - 1)];
+  place.hash = hash;
+  place.length = static_cast<std::uint8_t>(statement.size());
+  std::memcpy(place.text, statement.data(), statement.size());
+  place.fit = fit;
 }
 
 }  // namespace torvik

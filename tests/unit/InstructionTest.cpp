@@ -251,7 +251,8 @@ TEST(Match, RepeatedStatementsFitAsTheFirstTimeAndFaultsAreReportedEachTime) {
   Rig rig;
   rig.LoadTable(kTable);
   CInstruction& instructions = rig.assembler.Instructions();
-  for (const std::string statement : {"ld a,(hl)", "ld a,(1+2)", "nop", "jp nz,far", "eightchr 7", "ninechars 9"}) {
+  for (const std::string statement :
+       {"ld a,(hl)", "ld a,(1+2)", "nop", "jp nz,far", "eightchr 7", "ninechars 9", "ld a,(1+2+3+4+5+6+7+8+9+10)"}) {
     const auto first = instructions.Match(statement);
     ASSERT_TRUE(first) << statement;
     const std::string again = statement;  // the same text elsewhere
