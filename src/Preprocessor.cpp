@@ -96,36 +96,42 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
 
 namespace {
 
-// Where the line that starts at `pos` ends (its newline) and where its
-// first ';' stands, or npos. The run ends with a newline.
-struct LineEnds {
-  std::size_t newline;
-  std::size_t semicolon;
+// Where the newlines and the semicolons stand among 64 characters of a run,
+// one bit per character.
+struct BlockMarks {
+  std::uint64_t newlines = 0;
+  std::uint64_t semicolons = 0;
 };
 
-LineEnds FindLineEnds(std::string_view run, std::size_t pos) {
-  std::size_t semicolon = std::string_view::npos;
-  std::size_t i = pos;
+BlockMarks MarkBlock(const char* block) {
+  BlockMarks marks;
 #if defined(__SSE2__)
-  const __m128i newlines = _mm_set1_epi8('\n');
-  const __m128i semicolons = _mm_set1_epi8(';');
-  for (; i + 16 <= run.size(); i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run.data() + i));
-    const auto atNewline = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, newlines)));
-    const auto atSemicolon = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, semicolons)));
-    if (semicolon == std::string_view::npos && atSemicolon != 0) {
-      semicolon = i + static_cast<std::size_t>(__builtin_ctz(atSemicolon));
-    }
-    if (atNewline != 0) {
-      const std::size_t newline = i + static_cast<std::size_t>(__builtin_ctz(atNewline));
-      return {newline, semicolon < newline ? semicolon : std::string_view::npos};
-    }
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i semicolon = _mm_set1_epi8(';');
+  for (unsigned part = 0; part < 4; ++part) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
+    const auto newlines = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
+    const auto semicolons = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, semicolon)));
+    marks.newlines |= std::uint64_t{newlines} << (16 * part);
+    marks.semicolons |= std::uint64_t{semicolons} << (16 * part);
+  }
+#else
+  for (unsigned i = 0; i < 64; ++i) {
+    marks.newlines |= std::uint64_t{block[i] == '\n'} << i;
+    marks.semicolons |= std::uint64_t{block[i] == ';'} << i;
   }
 #endif
-  for (;; ++i) {
-    if (run[i] == '\n') return {i, semicolon};
-    if (run[i] == ';' && semicolon == std::string_view::npos) semicolon = i;
-  }
+  return marks;
+}
+
+// The marks of the 64 characters from `base`; past the run's end the block
+// is padded with characters that mark nothing.
+BlockMarks MarkBlockAt(std::string_view run, std::size_t base) {
+  if (run.size() - base >= 64) return MarkBlock(run.data() + base);
+  char padded[64];
+  std::memset(padded, ' ', sizeof padded);
+  std::memcpy(padded, run.data() + base, run.size() - base);
+  return MarkBlock(padded);
 }
 
 }  // namespace
@@ -153,22 +159,45 @@ LineEnds FindLineEnds(std::string_view run, std::size_t pos) {
 }
 
 // Takes the run's lines up to the first directive or very long line, and
-// writes them in one piece; returns how many characters it took.
+// writes them in one piece; returns how many characters it took. The run is
+// read 64 characters at a time, and the lines are found by walking the bits
+// of the block's newlines, so a line costs no branch of its own to find.
 std::size_t CPreprocessor::TakeRun(std::string_view run, std::uint64_t offset, int fileIndex, std::int32_t& lineInFile,
                                    TextWriter& out) {
-  std::size_t pos = 0;
-  while (pos < run.size() && run[pos] != '#') {
-    const LineEnds ends = FindLineEnds(run, pos);
-    const std::size_t length = ends.newline - pos;
-    if (length >= kPreprocessorReadLimit) break;
-    const std::size_t comment = ends.semicolon == std::string_view::npos ? length : ends.semicolon - pos;
-    // After the run's first line, each line follows the last one recorded.
-    if (!Record(run.substr(pos, length), comment, fileIndex, lineInFile + 1, pos != 0)) {
-      failed_ = true;
-      break;
+  std::size_t pos = 0;  // where the current line starts
+  std::size_t semicolon = std::string_view::npos;  // the current line's first ';'
+  for (std::size_t base = 0; base < run.size(); base += 64) {
+    BlockMarks marks = MarkBlockAt(run, base);
+    while (marks.newlines != 0) {
+      // The characters of this block up to and including the next newline.
+      const std::uint64_t upToNewline = marks.newlines ^ (marks.newlines - 1);
+      const std::uint64_t lineSemicolons = marks.semicolons & upToNewline;
+      if (semicolon == std::string_view::npos && lineSemicolons != 0) {
+        semicolon = base + static_cast<std::size_t>(__builtin_ctzll(lineSemicolons));
+      }
+      const std::size_t newline = base + static_cast<std::size_t>(__builtin_ctzll(marks.newlines));
+      const std::size_t length = newline - pos;
+      if (run[pos] == '#' || length >= kPreprocessorReadLimit) {
+        Emit(fileIndex, offset, run.substr(0, pos), out);
+        return pos;
+      }
+      const std::size_t comment = semicolon == std::string_view::npos ? length : semicolon - pos;
+      // After the run's first line, each line follows the last one recorded.
+      if (!Record(run.substr(pos, length), comment, fileIndex, lineInFile + 1, pos != 0)) {
+        failed_ = true;
+        Emit(fileIndex, offset, run.substr(0, pos), out);
+        return pos;
+      }
+      ++lineInFile;
+      pos = newline + 1;
+      semicolon = std::string_view::npos;
+      marks.semicolons &= ~upToNewline;
+      marks.newlines &= marks.newlines - 1;
     }
-    ++lineInFile;
-    pos = ends.newline + 1;
+    // The current line goes on into the next block.
+    if (semicolon == std::string_view::npos && marks.semicolons != 0) {
+      semicolon = base + static_cast<std::size_t>(__builtin_ctzll(marks.semicolons));
+    }
   }
   Emit(fileIndex, offset, run.substr(0, pos), out);
   return pos;

@@ -164,7 +164,13 @@ INSTANTIATE_TEST_SUITE_P(
         PreparedCase{"at16", std::string(16, 'a') + ";" + std::string(20, 'c') + "\n", {std::string(16, 'a')}},
         PreparedCase{"at17", std::string(17, 'a') + ";;\n", {std::string(17, 'a')}},
         PreparedCase{"late", std::string(40, 'a') + ";" + std::string(3, 'c') + "\nq\n", {std::string(40, 'a'), "q"}},
-        PreparedCase{"noNewlineAtEnd", "a;b\nc;d", {"a", "c"}}),
+        PreparedCase{"noNewlineAtEnd", "a;b\nc;d", {"a", "c"}},
+        PreparedCase{"at63", std::string(63, 'a') + ";c\nd\n", {std::string(63, 'a'), "d"}},
+        PreparedCase{"at64", std::string(64, 'a') + ";c\nd\n", {std::string(64, 'a'), "d"}},
+        PreparedCase{"newlineAt64", std::string(64, 'a') + "\n;x\ny\n", {std::string(64, 'a'), "", "y"}},
+        PreparedCase{"semicolonThreeBlocksOn", std::string(150, 'b') + ";" + std::string(70, 'c') + "\nz;\n",
+                     {std::string(150, 'b'), "z"}},
+        PreparedCase{"manyLinesInABlock", "a;1\nb\nc;;\n;\nd\n", {"a", "b", "c", "", "d"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Expansion, LineMapNamesTheTopFileAndLineZeroOutsideItsRange) {
