@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "Limits.h"
+#include "Memory.h"
 
 namespace torvik {
 
@@ -55,20 +57,23 @@ class MatchCache {
     std::uint16_t operandOffset = 0;
     std::uint16_t operandLength = 0;
   };
-  const Fit* Find(std::string_view statement) const;
+  std::optional<Fit> Find(std::string_view statement) const;
   void Insert(std::string_view statement, const Fit& fit);
-  void Clear() { places_.clear(); }
+  void Clear() { places_.reset(); }
 
  private:
   static constexpr std::size_t kPlaces = 2048;
   static constexpr std::size_t kLongestKept = 22;
+  // Places are copied in and out of zero-filled pages, which an empty
+  // place is, so that only the pages of places used are ever touched.
   struct Place {
-    std::uint32_t hash = 0;
-    std::uint8_t length = 0;  // 0: empty
-    char text[kLongestKept] = {};
+    std::uint32_t hash;
+    std::uint8_t length;  // 0: empty
+    char text[kLongestKept];
     Fit fit;
   };
-  std::vector<Place> places_;  // kPlaces once the first statement is kept
+  Place PlaceAt(std::uint32_t hash) const;
+  std::unique_ptr<ReservedPages> places_;  // from the first statement kept
 };
 
 class CInstruction {

@@ -116,7 +116,7 @@ CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic) {
 }
 
 std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) {
-  if (const MatchCache::Fit* fit = matches_.Find(statement)) {
+  if (const auto fit = matches_.Find(statement)) {
     return InstructionMatch{fit->row, statement.substr(fit->operandOffset, fit->operandLength)};
   }
   std::size_t p = SkipBlanks(statement, 0);
@@ -145,26 +145,32 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
   return std::nullopt;
 }
 
-const MatchCache::Fit* MatchCache::Find(std::string_view statement) const {
-  if (places_.empty() || statement.empty() || statement.size() > kLongestKept) return nullptr;
+MatchCache::Place MatchCache::PlaceAt(std::uint32_t hash) const {
+  Place place;
+  std::memcpy(&place, static_cast<const char*>(places_->Data()) + (hash & (kPlaces - 1)) * sizeof(Place), sizeof place);
+  return place;
+}
+
+std::optional<MatchCache::Fit> MatchCache::Find(std::string_view statement) const {
+  if (!places_ || statement.empty() || statement.size() > kLongestKept) return std::nullopt;
   const std::uint32_t hash = HashText(statement);
-  const Place& place = places_[hash & (kPlaces - 1)];
+  const Place place = PlaceAt(hash);
   if (place.hash != hash || place.length != statement.size() ||
       std::memcmp(place.text, statement.data(), statement.size()) != 0) {
-    return nullptr;
+    return std::nullopt;
   }
-  return &place.fit;
+  return place.fit;
 }
 
 void MatchCache::Insert(std::string_view statement, const Fit& fit) {
   if (statement.empty() || statement.size() > kLongestKept) return;
-  if (places_.empty()) places_.resize(kPlaces);
-  const std::uint32_t hash = HashText(statement);
-  Place& place = places_[hash & (kPlaces - 1)];
-  place.hash = hash;
+  if (!places_) places_ = std::make_unique<ReservedPages>(kPlaces * sizeof(Place));
+  Place place{};
+  place.hash = HashText(statement);
   place.length = static_cast<std::uint8_t>(statement.size());
   std::memcpy(place.text, statement.data(), statement.size());
   place.fit = fit;
+  std::memcpy(static_cast<char*>(places_->Data()) + (place.hash & (kPlaces - 1)) * sizeof(Place), &place, sizeof place);
 }
 
 }  // namespace torvik

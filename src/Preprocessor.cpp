@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -317,21 +315,6 @@ bool DeferredText::WriteFromFile(const Piece& piece, TextWriter& out) const {
     done += static_cast<std::uint64_t>(got);
   }
   return true;
-}
-
-ReservedText::ReservedText(std::size_t capacity) : capacity_(capacity) {
-  void* const reserved = ::mmap(nullptr, capacity_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (reserved == MAP_FAILED) throw std::bad_alloc();
-  data_ = static_cast<char*>(reserved);
-}
-
-ReservedText::~ReservedText() { ::munmap(data_, capacity_); }
-
-// Kept out of line: where the compiler sees that a line is short, it copies
-// it with a string instruction, which is slow to start for a few bytes.
-[[gnu::noinline]] void ReservedText::AppendLong(std::string_view text) {
-  std::memcpy(data_ + size_, text.data(), text.size());
-  size_ += text.size();
 }
 
 // The run that holds intermediate line n, which must be a recorded line.

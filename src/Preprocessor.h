@@ -12,62 +12,12 @@
 #include <vector>
 
 #include "Files.h"
+#include "Memory.h"
 #include "Limits.h"
 
 namespace torvik {
 
 class CAssembler;
-
-// Text appended piece by piece at addresses that never move: the whole
-// capacity is reserved as address space at once, and memory is only taken
-// as the text grows into it.
-class ReservedText {
- public:
-  explicit ReservedText(std::size_t capacity);
-  ~ReservedText();
-  ReservedText(const ReservedText&) = delete;
-  ReservedText& operator=(const ReservedText&) = delete;
-
-  // The caller keeps within the capacity. Most kept lines are short or
-  // empty; those are copied with a few moves of fixed size.
-  void Append(std::string_view text) {
-    const std::size_t n = text.size();
-    if (n > 16) {
-      AppendLong(text);
-      return;
-    }
-    char* const to = data_ + size_;
-    const char* const from = text.data();
-    if (n >= 8) {
-      CopyFixed<8>(to, from);
-      CopyFixed<8>(to + n - 8, from + n - 8);
-    } else if (n >= 4) {
-      CopyFixed<4>(to, from);
-      CopyFixed<4>(to + n - 4, from + n - 4);
-    } else if (n > 0) {
-      to[0] = from[0];
-      to[n / 2] = from[n / 2];
-      to[n - 1] = from[n - 1];
-    }
-    size_ += n;
-  }
-  void Clear() { size_ = 0; }
-  char* Data() const { return data_; }
-  std::size_t Size() const { return size_; }
-
- private:
-  template <std::size_t kSize>
-  static void CopyFixed(char* to, const char* from) {
-    char bytes[kSize];
-    std::memcpy(bytes, from, kSize);
-    std::memcpy(to, bytes, kSize);
-  }
-  void AppendLong(std::string_view text);
-
-  char* data_;
-  std::size_t capacity_;
-  std::size_t size_ = 0;
-};
 
 // The text of the intermediate file, held back until it is wanted. A piece
 // that is a verbatim stretch of a regular source file is kept as its place
