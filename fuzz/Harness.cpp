@@ -1,6 +1,7 @@
 #include "Harness.h"
 
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -145,6 +146,8 @@ bool Known(const int (&codes)[N], int code) {
   return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
 }
 
+std::string ExpandedDirectly();
+
 void CheckRun(bool written, const std::string& output) {
   if (output.empty() || output.back() != '\n') Fail("output does not end with a newline", output);
   const auto lines = Lines(output);
@@ -222,6 +225,40 @@ void CheckRun(bool written, const std::string& output) {
     const auto name = entry.path().filename().string();
     if (allowed.count(name) == 0) Fail("stray file " + name, output);
   }
+
+  // The run holds the lines back until it knows it leaves the file; what
+  // it left must be what an expansion written line by line gives.
+  if (intermediateLeft && ReadBytes(kIntermediate) != ExpandedDirectly()) {
+    Fail("the intermediate file left differs from the expansion", output);
+  }
+}
+
+// The source expanded by a preprocessor that writes every line as it comes,
+// into an anonymous file, refusing the intermediate file as a source as the
+// run does.
+std::string ExpandedDirectly() {
+  const int fd = ::memfd_create("expansion", 0);
+  if (fd < 0) return {};
+  std::ostringstream ignored;
+  CObjectFile image;
+  CAssembler assembler(image, ignored);
+  assembler.Preprocessor().Forbid(IdentityOfPath(kIntermediate));
+  {
+    TextWriter writer;
+    writer.Attach(fd);
+    assembler.Preprocessor().Process(kSource, writer, true);
+    writer.Flush();
+  }
+  std::string bytes;
+  char chunk[4096];
+  for (off_t at = 0;;) {
+    const ssize_t got = ::pread(fd, chunk, sizeof chunk, at);
+    if (got <= 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(got));
+    at += got;
+  }
+  ::close(fd);
+  return bytes;
 }
 
 void Run(const std::string& tablePath) {
