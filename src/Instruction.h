@@ -43,6 +43,12 @@ struct InstructionEntry {
 struct InstructionMatch {
   int row = -1;
   std::string_view operand;
+  // Where the operand stands in `statement`, the text it was matched in. A
+  // row without a wildcard captures an empty operand, which may point
+  // nowhere.
+  std::size_t OperandOffset(std::string_view statement) const {
+    return operand.empty() ? 0 : static_cast<std::size_t>(operand.data() - statement.data());
+  }
 };
 
 // Statements that fitted a row before, with the row and where the operand

@@ -133,12 +133,10 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
   std::string_view operand;
   for (const int row : Candidates(*rows, statement.substr(p))) {
     if (Fits(Row(row).pattern, statement, p, operand)) {
-      // A row without a wildcard captures an empty operand, which may point
-      // nowhere.
-      const std::size_t operandOffset = operand.empty() ? 0 : static_cast<std::size_t>(operand.data() - statement.data());
-      matches_.Insert(statement, {static_cast<std::int16_t>(row), static_cast<std::uint16_t>(operandOffset),
+      const InstructionMatch match{row, operand};
+      matches_.Insert(statement, {static_cast<std::int16_t>(row), static_cast<std::uint16_t>(match.OperandOffset(statement)),
                                   static_cast<std::uint16_t>(operand.size())});
-      return InstructionMatch{row, operand};
+      return match;
     }
   }
   owner_.Error(405, mnemonic);

@@ -142,11 +142,7 @@ bool CAssembler::RunStatements(std::string_view text, std::size_t pos, bool firs
       SizedStatement sized{size};
       if (match) {
         sized.row = static_cast<std::int16_t>(match->row);
-        // A row without a wildcard captures an empty operand, which may
-        // point nowhere.
-        if (!match->operand.empty()) {
-          sized.operandOffset = static_cast<std::uint16_t>(match->operand.data() - statement.data());
-        }
+        sized.operandOffset = static_cast<std::uint16_t>(match->OperandOffset(statement));
         sized.operandLength = static_cast<std::uint16_t>(match->operand.size());
       }
       statements_.push_back(sized);

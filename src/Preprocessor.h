@@ -5,15 +5,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Files.h"
-#include "Memory.h"
 #include "Limits.h"
+#include "Memory.h"
 
 namespace torvik {
 
