@@ -164,6 +164,10 @@ std::size_t CPreprocessor::TakeRun(std::string_view run, std::uint64_t offset, i
                                    TextWriter& out) {
   std::size_t pos = 0;  // where the current line starts
   std::size_t semicolon = std::string_view::npos;  // the current line's first ';'
+  const auto takeUpToHere = [&] {
+    Emit(fileIndex, offset, run.substr(0, pos), out);
+    return pos;
+  };
   for (std::size_t base = 0; base < run.size(); base += 64) {
     BlockMarks marks = MarkBlockAt(run, base);
     while (marks.newlines != 0) {
@@ -175,16 +179,12 @@ std::size_t CPreprocessor::TakeRun(std::string_view run, std::uint64_t offset, i
       }
       const std::size_t newline = base + static_cast<std::size_t>(__builtin_ctzll(marks.newlines));
       const std::size_t length = newline - pos;
-      if (run[pos] == '#' || length >= kPreprocessorReadLimit) {
-        Emit(fileIndex, offset, run.substr(0, pos), out);
-        return pos;
-      }
+      if (run[pos] == '#' || length >= kPreprocessorReadLimit) return takeUpToHere();
       const std::size_t comment = semicolon == std::string_view::npos ? length : semicolon - pos;
       // After the run's first line, each line follows the last one recorded.
       if (!Record(run.substr(pos, length), comment, fileIndex, lineInFile + 1, pos != 0)) {
         failed_ = true;
-        Emit(fileIndex, offset, run.substr(0, pos), out);
-        return pos;
+        return takeUpToHere();
       }
       ++lineInFile;
       pos = newline + 1;
@@ -197,8 +197,7 @@ std::size_t CPreprocessor::TakeRun(std::string_view run, std::uint64_t offset, i
       semicolon = base + static_cast<std::size_t>(__builtin_ctzll(marks.semicolons));
     }
   }
-  Emit(fileIndex, offset, run.substr(0, pos), out);
-  return pos;
+  return takeUpToHere();
 }
 
 bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {

@@ -14,19 +14,15 @@ namespace {
 // An anonymous file that vanishes with its descriptor.
 class AnonymousFile {
  public:
-  AnonymousFile() {
-    fd_ = ::memfd_create("torvik-expansion", MFD_CLOEXEC);
-    if (fd_ < 0) fd_ = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  }
-  ~AnonymousFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  AnonymousFile(const AnonymousFile&) = delete;
-  AnonymousFile& operator=(const AnonymousFile&) = delete;
-  int Descriptor() const { return fd_; }
+  AnonymousFile() : fd_(Open()) {}
+  int Descriptor() const { return fd_.Get(); }
 
  private:
-  int fd_ = -1;
+  static int Open() {
+    const int fd = ::memfd_create("torvik-expansion", MFD_CLOEXEC);
+    return fd >= 0 ? fd : ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  }
+  UniqueDescriptor fd_;
 };
 
 // Reads the expanded lines back as the passes read the intermediate file.
