@@ -78,7 +78,10 @@ class MatchCache {
     char text[kLongestKept];
     Fit fit;
   };
-  Place PlaceAt(std::uint32_t hash) const;
+  // Where the place for a statement of this hash lies in the pages.
+  char* PlaceBytes(std::uint32_t hash) const {
+    return static_cast<char*>(places_->Data()) + (hash & (kPlaces - 1)) * sizeof(Place);
+  }
   std::unique_ptr<ReservedPages> places_;  // from the first statement kept
 };
 

@@ -143,16 +143,11 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
   return std::nullopt;
 }
 
-MatchCache::Place MatchCache::PlaceAt(std::uint32_t hash) const {
-  Place place;
-  std::memcpy(&place, static_cast<const char*>(places_->Data()) + (hash & (kPlaces - 1)) * sizeof(Place), sizeof place);
-  return place;
-}
-
 std::optional<MatchCache::Fit> MatchCache::Find(std::string_view statement) const {
   if (!places_ || statement.empty() || statement.size() > kLongestKept) return std::nullopt;
   const std::uint32_t hash = HashText(statement);
-  const Place place = PlaceAt(hash);
+  Place place;
+  std::memcpy(&place, PlaceBytes(hash), sizeof place);
   if (place.hash != hash || place.length != statement.size() ||
       std::memcmp(place.text, statement.data(), statement.size()) != 0) {
     return std::nullopt;
@@ -168,7 +163,7 @@ void MatchCache::Insert(std::string_view statement, const Fit& fit) {
   place.length = static_cast<std::uint8_t>(statement.size());
   std::memcpy(place.text, statement.data(), statement.size());
   place.fit = fit;
-  std::memcpy(static_cast<char*>(places_->Data()) + (place.hash & (kPlaces - 1)) * sizeof(Place), &place, sizeof place);
+  std::memcpy(PlaceBytes(place.hash), &place, sizeof place);
 }
 
 }  // namespace torvik

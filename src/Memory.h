@@ -17,7 +17,6 @@ class ReservedPages {
   ReservedPages(const ReservedPages&) = delete;
   ReservedPages& operator=(const ReservedPages&) = delete;
   void* Data() const { return data_; }
-  std::size_t Size() const { return size_; }
 
  private:
   void* data_;

@@ -144,7 +144,7 @@ BlockMarks MarkBlockAt(std::string_view run, std::size_t base) {
   }
   ++lineCount_;
   if (!followsLast && (lineRuns_.empty() || lineRuns_.back().fileIndex != fileIndex ||
-                       lineRuns_.back().firstLineInFile + (lineCount_ - lineRuns_.back().firstLine) != lineInFile)) {
+                       lineRuns_.back().LineInFile(lineCount_) != lineInFile)) {
     lineRuns_.push_back({lineCount_, fileIndex, lineInFile});
   }
   if (text.size() >= kLineReadLimit) {
@@ -345,8 +345,7 @@ const std::string& CPreprocessor::FileNameOf(std::int32_t n) const {
 
 std::int32_t CPreprocessor::LineOf(std::int32_t n) const {
   if (n < 1 || n > lineCount_) return 0;
-  const LineRun* run = RunOf(n);
-  return run->firstLineInFile + (n - run->firstLine);
+  return RunOf(n)->LineInFile(n);
 }
 
 }  // namespace torvik

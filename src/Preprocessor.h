@@ -100,6 +100,9 @@ class CPreprocessor {
     std::int32_t firstLine;  // its first intermediate line, from 1
     std::int32_t fileIndex;
     std::int32_t firstLineInFile;
+    // The line in its file of intermediate line n, which the run holds or
+    // would hold if it went on.
+    std::int32_t LineInFile(std::int32_t n) const { return firstLineInFile + (n - firstLine); }
   };
   std::vector<LineRun> lineRuns_;
   std::int32_t lineCount_ = 0;
