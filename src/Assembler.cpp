@@ -6,8 +6,16 @@
 
 namespace torvik {
 
-CAssembler::CAssembler(CObjectFile& image, std::ostream& out)
+CAssembler::CAssembler(CObjectFile& image, MessageSink& out)
     : instructions_(*this), symbols_(*this), preprocessor_(*this), image_(image), out_(out) {}
+
+CAssembler::CAssembler(CObjectFile& image, std::ostream& out)
+    : instructions_(*this),
+      symbols_(*this),
+      preprocessor_(*this),
+      image_(image),
+      streamSink_(std::in_place, out),
+      out_(*streamSink_) {}
 
 bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourcePath, const std::string& objectPath,
                           bool strictWarnings) {

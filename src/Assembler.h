@@ -55,10 +55,30 @@ struct Evaluation {
 using SourceLine = CPreprocessor::WrittenLine;
 
 
+// Where a run's messages go, one whole line at a time.
+class MessageSink {
+ public:
+  virtual void WriteLine(std::string_view line) = 0;
+
+ protected:
+  ~MessageSink() = default;
+};
+
+// Messages into a stream, for the tools and the tests.
+class StreamSink final : public MessageSink {
+ public:
+  explicit StreamSink(std::ostream& out) : out_(out) {}
+  void WriteLine(std::string_view line) override { out_ << line << '\n'; }
+
+ private:
+  std::ostream& out_;
+};
+
 class CAssembler {
  public:
   static constexpr const char* kIntermediateName = "$asmtmp$.$$$";
 
+  CAssembler(CObjectFile& image, MessageSink& out);
   CAssembler(CObjectFile& image, std::ostream& out);
 
   // One whole run; true exactly when the object file was written.
@@ -158,7 +178,8 @@ class CAssembler {
   CSymTable symbols_;
   CPreprocessor preprocessor_;
   CObjectFile& image_;
-  std::ostream& out_;
+  std::optional<StreamSink> streamSink_;  // when constructed over a stream
+  MessageSink& out_;
 
   std::string fileNameOverride_;
   std::string topLabel_;

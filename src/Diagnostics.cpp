@@ -115,7 +115,7 @@ void CAssembler::Report(bool isError, int code, std::string_view argument) {
   ++reportSerial_;
   std::string& last = isError ? lastErrorLine_ : lastWarningLine_;
   if (line != last) {
-    out_ << line << '\n';
+    out_.WriteLine(line);
     ++(isError ? errorCount_ : warningCount_);
   }
   last = std::move(line);
@@ -128,7 +128,7 @@ void CAssembler::ErrorNum(int code, std::int32_t value) { Report(true, code, std
 void CAssembler::Warning(int code, std::string_view argument) { Report(false, code, argument); }
 
 void CAssembler::Message(std::string_view format, std::string_view argument) {
-  out_ << Fill(format, argument) << '\n';
+  out_.WriteLine(Fill(format, argument));
 }
 
 const std::string& CAssembler::CurrentFileName() const {

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "Limits.h"
-#include "Memory.h"
 
 namespace torvik {
 
@@ -65,24 +64,26 @@ class MatchCache {
   };
   std::optional<Fit> Find(std::string_view statement) const;
   void Insert(std::string_view statement, const Fit& fit);
-  void Clear() { places_.reset(); }
+  void Clear() {
+    slots_.fill(0);
+    places_.clear();
+  }
 
  private:
-  static constexpr std::size_t kPlaces = 2048;
+  static constexpr std::size_t kSlots = 2048;
   static constexpr std::size_t kLongestKept = 22;
-  // Places are copied in and out of zero-filled pages, which an empty
-  // place is, so that only the pages of places used are ever touched.
   struct Place {
     std::uint32_t hash;
-    std::uint8_t length;  // 0: empty
+    std::uint8_t length;
     char text[kLongestKept];
     Fit fit;
   };
-  // Where the place for a statement of this hash lies in the pages.
-  char* PlaceBytes(std::uint32_t hash) const {
-    return static_cast<char*>(places_->Data()) + (hash & (kPlaces - 1)) * sizeof(Place);
-  }
-  std::unique_ptr<ReservedPages> places_;  // from the first statement kept
+  // A statement's hash selects a slot; the slot names its place, one more
+  // than its index, or 0 while empty. The places are kept densely in the
+  // order they were first taken, so a short source touches little memory;
+  // a statement whose slot is taken replaces the place there.
+  std::array<std::uint16_t, kSlots> slots_{};
+  std::vector<Place> places_;
 };
 
 class CInstruction {

@@ -144,10 +144,11 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
 }
 
 std::optional<MatchCache::Fit> MatchCache::Find(std::string_view statement) const {
-  if (!places_ || statement.empty() || statement.size() > kLongestKept) return std::nullopt;
+  if (statement.empty() || statement.size() > kLongestKept) return std::nullopt;
   const std::uint32_t hash = HashText(statement);
-  Place place;
-  std::memcpy(&place, PlaceBytes(hash), sizeof place);
+  const std::uint16_t slot = slots_[hash & (kSlots - 1)];
+  if (slot == 0) return std::nullopt;
+  const Place& place = places_[slot - 1u];
   if (place.hash != hash || place.length != statement.size() ||
       std::memcmp(place.text, statement.data(), statement.size()) != 0) {
     return std::nullopt;
@@ -157,13 +158,19 @@ std::optional<MatchCache::Fit> MatchCache::Find(std::string_view statement) cons
 
 void MatchCache::Insert(std::string_view statement, const Fit& fit) {
   if (statement.empty() || statement.size() > kLongestKept) return;
-  if (!places_) places_ = std::make_unique<ReservedPages>(kPlaces * sizeof(Place));
   Place place{};
   place.hash = HashText(statement);
   place.length = static_cast<std::uint8_t>(statement.size());
   std::memcpy(place.text, statement.data(), statement.size());
   place.fit = fit;
-  std::memcpy(PlaceBytes(place.hash), &place, sizeof place);
+  std::uint16_t& slot = slots_[place.hash & (kSlots - 1)];
+  if (slot != 0) {
+    places_[slot - 1u] = place;
+    return;
+  }
+  if (places_.empty()) places_.reserve(kSlots);
+  places_.push_back(place);
+  slot = static_cast<std::uint16_t>(places_.size());
 }
 
 }  // namespace torvik

@@ -272,5 +272,26 @@ TEST(Match, RepeatedStatementsFitAsTheFirstTimeAndFaultsAreReportedEachTime) {
                                   Err(405, "Unrecognized argument format for \"ld\" instruction"));
 }
 
+// Far more distinct statements than the remembered matches have room for,
+// each matched a second time after others have taken their slots: every
+// repeat fits as the first time did.
+TEST(Match, ManyDistinctStatementsKeepTheirFits) {
+  Rig rig;
+  rig.LoadTable(kTable);
+  CInstruction& instructions = rig.assembler.Instructions();
+  for (int round = 0; round < 2; ++round) {
+    for (int n = 0; n < 6000; ++n) {
+      const std::string number = std::to_string(n);
+      const std::string text = n % 2 == 0 ? "ld a,(" + number + ")" : "jp nz,l" + number;
+      const std::string operand = n % 2 == 0 ? number : "l" + number;
+      const auto fit = instructions.Match(text);
+      ASSERT_TRUE(fit) << text;
+      EXPECT_EQ(fit->row, n % 2 == 0 ? 2 : 6) << text;
+      EXPECT_EQ(fit->operand, operand) << text;
+    }
+  }
+  EXPECT_EQ(rig.TakeOutput(), "");
+}
+
 }  // namespace
 }  // namespace torvik::test
