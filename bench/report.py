@@ -6,8 +6,10 @@ most 1.05 over the scaling series) and PASS/FAIL against them.
 
     report.py RESULTS_DIR [--markdown]
 
-RESULTS_DIR holds one <workload>.json per workload, each with the commands
-named torvik, pasmo, z80asm and gnu. The exit status is 0 whatever the
+RESULTS_DIR holds one <workload>.json per workload, or one
+<workload>.round<k>.json per workload and round, each with the commands
+named torvik, pasmo, z80asm and gnu; the runs of all rounds are taken
+together. The exit status is 0 whatever the
 verdict; it is 2 only when the results cannot be read."""
 
 import json
@@ -27,20 +29,34 @@ EXPONENT_TARGET = 1.05
 cpu_results = {}
 
 
+def workload_of(fname):
+    """The workload a results file belongs to: <workload>.json, or
+    <workload>.round<k>.json for one round of several."""
+    name = fname[:-len(".json")]
+    stem, dot, part = name.rpartition(".")
+    return stem if dot and part.startswith("round") else name
+
+
 def load(directory):
-    results = {}
+    """Median wall time and mean CPU time of each command per workload, over
+    the runs of all rounds together."""
+    times = {}
+    cpu_sums = {}
     for fname in sorted(os.listdir(directory)):
         if not fname.endswith(".json"):
             continue
         with open(os.path.join(directory, fname)) as f:
             data = json.load(f)
-        medians = {}
-        cpu = {}
+        workload = workload_of(fname)
         for r in data["results"]:
-            medians[r["command"]] = statistics.median(r["times"])
-            cpu[r["command"]] = r["user"] + r["system"]
-        results[fname[:-5]] = medians
-        cpu_results[fname[:-5]] = cpu
+            times.setdefault(workload, {}).setdefault(r["command"], []).extend(r["times"])
+            total, count = cpu_sums.setdefault(workload, {}).get(r["command"], (0.0, 0))
+            runs = len(r["times"])
+            cpu_sums[workload][r["command"]] = (total + (r["user"] + r["system"]) * runs, count + runs)
+    results = {}
+    for workload, commands in times.items():
+        results[workload] = {c: statistics.median(t) for c, t in commands.items()}
+        cpu_results[workload] = {c: total / count for c, (total, count) in cpu_sums[workload].items()}
     return results
 
 

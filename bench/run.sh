@@ -11,7 +11,11 @@
 #   RUNS=n          exactly n timed runs per command (default: hyperfine's
 #                   own count, at least MIN_RUNS and about 3 s per command)
 #   MIN_RUNS=n      the least number of timed runs (default 10)
-#   WARMUP=n        warm-up runs per command (default 3)
+#   WARMUP=n        warm-up runs per command and round (default 3)
+#   ROUNDS=n        rounds the runs are split into (default 4); the commands
+#                   take turns round by round, in reversed order every other
+#                   round, so that a machine whose speed drifts while the
+#                   script runs does not favour the command timed first
 #   ONLY="a b"      only these workloads (names from bench/gen.py --list)
 #   BENCH_WORK=dir  where the sources, outputs and results go
 #                   (default build/bench)
@@ -25,12 +29,14 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 work=${BENCH_WORK:-$root/build/bench}
+rounds=${ROUNDS:-4}
+per_round() { echo $(( ($1 + rounds - 1) / rounds )); }
 if [ -n "${RUNS:-}" ]; then
-  run_args=(--runs "$RUNS")
+  run_args=(--runs "$(per_round "$RUNS")")
   runs_text="$RUNS timed runs"
 else
-  run_args=(--min-runs "${MIN_RUNS:-10}" --max-runs 1000)
-  runs_text="at least ${MIN_RUNS:-10} timed runs (about 3 s)"
+  run_args=(--min-runs "$(per_round "${MIN_RUNS:-10}")" --max-runs "$(per_round 1000)")
+  runs_text="at least ${MIN_RUNS:-10} timed runs (about 3 s a round)"
 fi
 warmup=${WARMUP:-3}
 check_only=0
@@ -135,20 +141,29 @@ fi
 [ $check_only = 1 ] && { echo; echo "All outputs as expected."; exit 0; }
 
 echo
-echo "Timing: $warmup warm-up runs and $runs_text per command"
+echo "Timing: $warmup warm-up runs and $runs_text per command, in $rounds rounds"
 load_before=$(cut -d' ' -f1 /proc/loadavg)
-for w in $workloads; do
-  d=$src/$w
-  echo "  $w"
-  # Without a shell (-N), from inside the workload's directory, where
-  # Torvik also writes its intermediate file.
-  (cd "$d" && hyperfine -N --warmup "$warmup" "${run_args[@]}" --style basic \
-    --export-json "$results/$w.json" \
-    -n torvik "$TORVIK main.asm main.otk" \
-    -n pasmo "pasmo main.pasmo pasmo.bin" \
-    -n z80asm "z80asm -i main.z80asm -o z80asm.bin" \
-    -n gnu "z80-unknown-coff-as -o main.o main.s" \
-    >"$results/$w.log" 2>&1) || { echo "run.sh: hyperfine failed on $w, see $results/$w.log"; exit 1; }
+commands=(
+  -n torvik "$TORVIK main.asm main.otk"
+  -n pasmo "pasmo main.pasmo pasmo.bin"
+  -n z80asm "z80asm -i main.z80asm -o z80asm.bin"
+  -n gnu "z80-unknown-coff-as -o main.o main.s"
+)
+reversed=()
+for ((i = ${#commands[@]} - 3; i >= 0; i -= 3)); do reversed+=("${commands[@]:i:3}"); done
+for round in $(seq "$rounds"); do
+  echo "  round $round of $rounds"
+  order=("${commands[@]}")
+  [ $((round % 2)) = 0 ] && order=("${reversed[@]}")
+  for w in $workloads; do
+    d=$src/$w
+    # Without a shell (-N), from inside the workload's directory, where
+    # Torvik also writes its intermediate file.
+    (cd "$d" && hyperfine -N --warmup "$warmup" "${run_args[@]}" --style basic \
+      --export-json "$results/$w.round$round.json" "${order[@]}" \
+      >"$results/$w.round$round.log" 2>&1) ||
+      { echo "run.sh: hyperfine failed on $w, see $results/$w.round$round.log"; exit 1; }
+  done
 done
 
 load_after=$(cut -d' ' -f1 /proc/loadavg)

@@ -178,6 +178,22 @@ class ReportTest(unittest.TestCase):
             self.assertIn("1.000", lines["Torvik"])
             self.assertIn("Overall: FAIL", text)
 
+    def test_rounds_are_taken_together(self):
+        import json
+
+        with tempfile.TemporaryDirectory() as d:
+            for k, (times, cpu) in enumerate((([1.0, 1.0, 1.0], 0.5), ([3.0, 3.0, 3.0, 3.0], 1.5)), 1):
+                results = [{"command": "torvik", "times": times, "user": cpu, "system": 0.0}]
+                with open(os.path.join(d, "code.round%d.json" % k), "w") as f:
+                    json.dump({"results": results}, f)
+            with open(os.path.join(d, "scale-01000.json"), "w") as f:
+                json.dump({"results": [{"command": "torvik", "times": [2.0], "user": 1.0, "system": 1.0}]}, f)
+            results = report.load(d)
+            self.assertEqual(sorted(results), ["code", "scale-01000"])
+            self.assertEqual(results["code"]["torvik"], 3.0)  # median of all seven runs
+            self.assertAlmostEqual(report.cpu_results["code"]["torvik"], (3 * 0.5 + 4 * 1.5) / 7)
+            self.assertEqual(results["scale-01000"]["torvik"], 2.0)
+
     def test_unreadable_results(self):
         with tempfile.TemporaryDirectory() as d:
             with open(os.path.join(d, "x.json"), "w") as f:

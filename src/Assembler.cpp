@@ -79,12 +79,18 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
     image_.Reset();
     SecondPass(lines);
   }
-  intermediate.Remove();
+  // The object file, when the run writes one, is best made of the
+  // intermediate file, which the run deletes anyway: no file is created.
+  const bool writesObject = errorCount_ == 0 && !(strictWarnings && warningCount_ != 0);
+  std::vector<std::uint8_t> object;
+  if (writesObject) object = image_.Serialize(symbols_);
+  const bool placed = writesObject && intermediate.BecomeFile(objectPath, object);
+  if (!placed) intermediate.Remove();
 
   Message("Assembly complete - " + std::to_string(errorCount_) + " error(s), " + std::to_string(warningCount_) +
           " warning(s)");
-  if (errorCount_ != 0 || (strictWarnings && warningCount_ != 0)) return false;
-  if (!image_.Write(objectPath, symbols_)) {
+  if (!writesObject) return false;
+  if (!placed && !WriteFileAtomically(objectPath, object)) {
     Error(100, objectPath);
     return false;
   }

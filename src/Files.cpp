@@ -299,27 +299,74 @@ bool TextWriter::Flush() {
   return !failed_;
 }
 
-bool WriteFileAtomically(const std::string& requested, const std::vector<std::uint8_t>& bytes) {
+namespace {
+
+// The file that writing to `requested` replaces: the target of a link, not
+// the link itself. Sets `inPlace` for a target that exists and is not a
+// regular file (a device), which is written in place; nullopt for a
+// directory.
+std::optional<std::string> ReplacementTarget(const std::string& requested, bool& inPlace) {
+  inPlace = false;
   std::string path = requested;
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Replace the file a link points to, not the link itself.
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) != nullptr) path = resolved;
   }
   if (::stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return false;
-    if (!S_ISREG(st.st_mode)) return WriteInPlace(path, bytes);
+    if (S_ISDIR(st.st_mode)) return std::nullopt;
+    inPlace = !S_ISREG(st.st_mode);
   }
-  std::string temp = DirectoryOf(path) + "/." + BaseNameOf(path) + ".XXXXXX";
+  return path;
+}
+
+bool PutAll(int fd, const std::vector<std::uint8_t>& bytes) {
+  const auto* data = reinterpret_cast<const char*>(bytes.data());
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t written = ::pwrite(fd, data + done, bytes.size() - done, static_cast<off_t>(done));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    done += static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& requested, const std::vector<std::uint8_t>& bytes) {
+  bool inPlace = false;
+  const auto path = ReplacementTarget(requested, inPlace);
+  if (!path) return false;
+  if (inPlace) return WriteInPlace(*path, bytes);
+  std::string temp = DirectoryOf(*path) + "/." + BaseNameOf(*path) + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
   bool ok = WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
   ok = ::fchmod(fd, DefaultFileMode()) == 0 && ok;
   ok = ::close(fd) == 0 && ok;
-  ok = ok && ReplaceWith(temp, path);
+  ok = ok && ReplaceWith(temp, *path);
   if (!ok) ::unlink(temp.c_str());
   return ok;
+}
+
+bool MoveFileInto(int fd, const std::string& name, const std::string& requested, const std::vector<std::uint8_t>& bytes) {
+  bool inPlace = false;
+  const auto path = ReplacementTarget(requested, inPlace);
+  if (!path || inPlace) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) return false;
+  if (IdentityOfPath(name) != FileIdentity{st.st_dev, st.st_ino} || IdentityOfPath(*path) == IdentityOfPath(name)) {
+    return false;
+  }
+  if (!PutAll(fd, bytes) || ::fchmod(fd, DefaultFileMode()) != 0) return false;
+  // The file first takes a name of its own beside the target, so that
+  // `name` never names another file on the way. The inode number makes
+  // that name unique among runs doing the same at once.
+  const std::string temp = DirectoryOf(*path) + "/." + BaseNameOf(*path) + "." + std::to_string(st.st_ino);
+  if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, temp.c_str(), RENAME_NOREPLACE) != 0) return false;
+  if (ReplaceWith(temp, *path)) return true;
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) != 0) ::unlink(temp.c_str());
+  return false;
 }
 
 std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path) {

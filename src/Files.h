@@ -138,6 +138,16 @@ class TextWriter {
 // behind.
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
+// The same outcome as WriteFileAtomically, reached with a file that exists
+// already: the empty regular file open as `fd` and named `name` receives
+// `bytes` and takes the target's place, and `name` is gone. This spares
+// creating a file. False when it cannot be done so (another file system,
+// a target that is not a regular file, a name that does not lead to `fd`);
+// the target is then unchanged and `name` still names the file, which may
+// hold some of the bytes (or, should even giving the name back fail, the
+// file is deleted).
+bool MoveFileInto(int fd, const std::string& name, const std::string& path, const std::vector<std::uint8_t>& bytes);
+
 // Reads a whole file byte for byte; nullopt when it cannot be opened or read
 // or is a directory.
 std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path);

@@ -11,30 +11,58 @@ namespace torvik {
 
 namespace {
 
-bool IsFormatSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// The white space that "%s" and "%i" conversions pass over.
+constexpr std::array<bool, 256> kFormatSpace = [] {
+  std::array<bool, 256> space{};
+  for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'}) space[static_cast<unsigned char>(c)] = true;
+  return space;
+}();
+
+bool IsFormatSpace(char c) { return kFormatSpace[static_cast<unsigned char>(c)]; }
+bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Skips white space; the runs of blanks that align a table's columns go
 // first, eight at a time.
 std::size_t SkipFormatSpace(std::string_view line, std::size_t pos) {
-  pos = static_cast<std::size_t>(SkipBlanks(line.data() + pos, line.data() + line.size()) - line.data());
-  while (pos < line.size() && IsFormatSpace(line[pos])) ++pos;
-  return pos;
+  const char* const end = line.data() + line.size();
+  const char* p = SkipBlanks(line.data() + pos, end);
+  while (p < end && IsFormatSpace(*p)) ++p;
+  return static_cast<std::size_t>(p - line.data());
 }
 
 // A whitespace-delimited word, as the "%s" conversion reads one.
 bool ScanWord(std::string_view line, std::size_t& pos, std::string_view& word) {
-  pos = SkipFormatSpace(line, pos);
-  const std::size_t start = pos;
-  while (pos < line.size() && !IsFormatSpace(line[pos])) ++pos;
-  word = line.substr(start, pos - start);
-  return pos > start;
+  const char* const end = line.data() + line.size();
+  const char* const start = line.data() + SkipFormatSpace(line, pos);
+  const char* p = start;
+  while (p < end && !IsFormatSpace(*p)) ++p;
+  word = std::string_view(start, static_cast<std::size_t>(p - start));
+  pos = static_cast<std::size_t>(p - line.data());
+  return p > start;
 }
 
 // An integer as the "%i" conversion reads one: decimal, hexadecimal after
-// 0x, octal after a leading 0.
+// 0x, octal after a leading 0. Short decimals, which nearly every row
+// holds, are read at once.
 bool ScanInteger(std::string_view line, std::size_t& pos, std::int32_t& value) {
   std::size_t p = SkipFormatSpace(line, pos);
   const std::size_t number = p;  // its sign or first digit
+  if (p < line.size() && line[p] >= '1' && line[p] <= '9') {
+    constexpr std::size_t kSafeDigits = 9;  // cannot leave 32 bits
+    std::int32_t decimal = 0;
+    while (p < line.size() && IsDecimalDigit(line[p]) && p - number < kSafeDigits) decimal = decimal * 10 + (line[p++] - '0');
+    if (p == line.size() || !IsDecimalDigit(line[p])) {
+      value = decimal;
+      pos = p;
+      return true;
+    }
+    p = number;
+  } else if (p < line.size() && line[p] == '0' &&
+             (p + 1 == line.size() || (!IsDecimalDigit(line[p + 1]) && line[p + 1] != 'x' && line[p + 1] != 'X'))) {
+    value = 0;
+    pos = p + 1;
+    return true;
+  }
   if (p < line.size() && (line[p] == '+' || line[p] == '-')) ++p;
   int base = 10;
   if (p < line.size() && line[p] == '0') {

@@ -65,6 +65,7 @@ class MatchCache {
   std::optional<Fit> Find(std::string_view statement) const;
   void Insert(std::string_view statement, const Fit& fit);
   void Clear() {
+    if (places_.empty()) return;
     slots_.fill(0);
     places_.clear();
   }

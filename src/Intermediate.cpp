@@ -74,6 +74,12 @@ void IntermediateFile::Remove() {
   Release();
 }
 
+bool IntermediateFile::BecomeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  if (fd_ < 0 || !writer_.Flush() || !MoveFileInto(fd_, kName, path, bytes)) return false;
+  Release();
+  return true;
+}
+
 void IntermediateFile::Release() {
   if (fd_ < 0) return;
   writer_.Flush();

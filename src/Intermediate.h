@@ -3,7 +3,10 @@
 // one directory at once take turns instead of overwriting each other's lines.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "Files.h"
 
@@ -33,6 +36,10 @@ class IntermediateFile {
   bool CanBeOpened() const;
   // Deletes the file and releases the lock.
   void Remove();
+  // Ends the file as Remove does, by making it the file at `path` with
+  // `bytes` as its content, replaced whole, which spares creating another.
+  // False when that cannot be done; the file is then still there.
+  bool BecomeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
  private:
   void Release();
