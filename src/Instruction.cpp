@@ -21,6 +21,8 @@ constexpr std::array<bool, 256> kFormatSpace = [] {
 bool IsFormatSpace(char c) { return kFormatSpace[static_cast<unsigned char>(c)]; }
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
+constexpr std::size_t kRowsAtOnce = 16;
+
 // Skips white space; the runs of blanks that align a table's columns go
 // first, eight at a time.
 std::size_t SkipFormatSpace(std::string_view line, std::size_t pos) {
@@ -116,16 +118,16 @@ int CInstruction::ParseRow(std::string_view line, InstructionEntry& row, int& ar
       !ScanInteger(line, pos, row.length) || !ScanInteger(line, pos, row.spareValue)) {
     return 401;
   }
-  row.mnemonic.assign(mnemonic);
-  row.pattern.assign(pattern);
+  row.mnemonic = mnemonic;
+  row.pattern = pattern;
   if (row.length < 1 || row.length > kMaxInstructionLength) {
     argument = kMaxInstructionLength;
     return 402;
   }
   row.opcodeCount = ParseOpcode(opcodeText, row.opcode);
-  if (!row.pattern.empty() && row.pattern.front() == '"') row.pattern.clear();
-  row.bitRow = row.pattern.find('!') != std::string::npos;
-  row.relativeRow = row.pattern.find('@') != std::string::npos;
+  if (!row.pattern.empty() && row.pattern.front() == '"') row.pattern = {};
+  row.bitRow = row.pattern.find('!') != std::string_view::npos;
+  row.relativeRow = row.pattern.find('@') != std::string_view::npos;
   const int operandBytes = row.OperandBytes();
   if (operandBytes < 0 || operandBytes > 2 || (row.IsRelativeRow() && operandBytes > 1)) return 408;
   return 0;
@@ -172,20 +174,40 @@ void CInstruction::Load(const std::string& path) {
       owner_.ErrorNum(406, kMaxTableRows + 1);
       return;
     }
-    AddRow(std::move(row));
+    KeepText(row);
+    AddRow(row);
   }
+}
+
+void CInstruction::KeepText(InstructionEntry& row) {
+  const auto keep = [this](std::string_view text) {
+    const char* const kept = rowText_.Data() + rowText_.Size();
+    rowText_.Append(text);
+    return std::string_view(kept, text.size());
+  };
+  row.mnemonic = keep(row.mnemonic);
+  row.pattern = keep(row.pattern);
 }
 
 // Rows of one mnemonic mostly stand together, so the last one's list is
 // tried before the index.
 void CInstruction::AddRow(InstructionEntry row) {
-  if (lastAdded_ == nullptr || rows_.empty() || !EqualsIgnoringCase(row.mnemonic, rows_.back().mnemonic)) {
-    lastAdded_ = &byMnemonic_[UpperCased(row.mnemonic)];
+  if (rows_.empty() || !EqualsIgnoringCase(row.mnemonic, rows_.back().mnemonic)) {
+    const std::size_t slot = MnemonicSlot(row.mnemonic);
+    if (mnemonicSlots_[slot] == 0) {
+      if (mnemonics_.empty()) mnemonics_.reserve(kMaxTableRows);  // places never move
+      mnemonics_.push_back(MnemonicRows{row.mnemonic, {}, {}, {}});
+      // Most mnemonics have a few rows; room for them comes at once.
+      mnemonics_.back().rows.reserve(kRowsAtOnce);
+      mnemonicSlots_[slot] = static_cast<std::uint16_t>(mnemonics_.size());
+    }
+    lastAdded_ = mnemonicSlots_[slot] - 1u;
   }
-  lastAdded_->rows.push_back(RowCount());
-  packedIndex_.clear();
+  MnemonicRows& entry = mnemonics_[lastAdded_];
+  entry.rows.push_back(RowCount());
+  entry.nodes.clear();  // a tree built before is rebuilt with the new row
   matches_.Clear();
-  rows_.push_back(std::move(row));
+  rows_.push_back(row);
 }
 
 void CInstruction::BuildTree(MnemonicRows& entry) const {

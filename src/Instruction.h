@@ -9,18 +9,20 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "Limits.h"
+#include "Memory.h"
 
 namespace torvik {
 
 class CAssembler;
 
 struct InstructionEntry {
-  std::string mnemonic;
-  std::string pattern;  // empty for an instruction without operands
+  // Views of the text the row was parsed from; CInstruction keeps the text
+  // of the rows it loads.
+  std::string_view mnemonic;
+  std::string_view pattern;  // empty for an instruction without operands
   std::array<std::uint8_t, kMaxOpcodeBytes> opcode{};  // in column order; emitted in reverse
   std::int32_t length = 0;
   std::int32_t opcodeCount = 0;
@@ -113,6 +115,8 @@ class CInstruction {
 
  private:
   void AddRow(InstructionEntry row);
+  // Points the row's texts at copies that live as long as the table.
+  void KeepText(InstructionEntry& row);
   // Whether the pattern's walk over the operand from `start` fits; fills
   // `operand` with what the row's wildcards captured.
   static bool Fits(std::string_view pattern, std::string_view statement, std::size_t start,
@@ -136,6 +140,7 @@ class CInstruction {
     int candidateCount = 0;   // MnemonicRows::candidates
   };
   struct MnemonicRows {
+    std::string_view name;  // as its first row spells it
     std::vector<int> rows;  // in table order
     std::vector<PrefixNode> nodes;
     std::vector<int> candidates;
@@ -144,28 +149,22 @@ class CInstruction {
   void BuildTree(MnemonicRows& entry) const;
   MnemonicRows* RowsOf(std::string_view mnemonic);
   MnemonicRows* FindRows(std::string_view mnemonic);
-  void IndexMnemonics();
-  static std::optional<std::uint64_t> PackedKey(std::string_view mnemonic);
-  static std::size_t PackedSlot(std::uint64_t key);
+  // The index slot that holds the mnemonic, or the free one where it goes.
+  std::size_t MnemonicSlot(std::string_view mnemonic) const;
 
   CAssembler& owner_;
   std::vector<InstructionEntry> rows_;
-  // Keyed by the upper-cased mnemonic, looked up without building a string.
-  struct MnemonicHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const;
-  };
-  std::unordered_map<std::string, MnemonicRows, MnemonicHash, std::equal_to<>> byMnemonic_;
-  std::string mnemonicKey_;  // reused for the lookup of each statement
-  MnemonicRows* lastAdded_ = nullptr;
-  // At most kMaxTableRows mnemonics, so the index is never full.
-  static constexpr std::size_t kPackedSlots = 1024;
-  static_assert(kPackedSlots > kMaxTableRows && (kPackedSlots & (kPackedSlots - 1)) == 0);
-  struct PackedEntry {
-    std::uint64_t key = 0;
-    MnemonicRows* rows = nullptr;
-  };
-  std::vector<PackedEntry> packedIndex_;  // built at the first lookup
+  // The mnemonics and patterns of the rows, at addresses that never move.
+  ReservedText rowText_{static_cast<std::size_t>(kMaxTableRows) * kLineReadLimit};
+  // The rows of each mnemonic, in the order mnemonics first appear, found
+  // through an index of their names without regard to case: a slot holds
+  // one more than the mnemonic's place in `mnemonics_`, or 0 while free.
+  // There are at most kMaxTableRows mnemonics, so the index is never full.
+  static constexpr std::size_t kMnemonicSlots = 1024;
+  static_assert(kMnemonicSlots > kMaxTableRows && (kMnemonicSlots & (kMnemonicSlots - 1)) == 0);
+  std::vector<MnemonicRows> mnemonics_;
+  std::array<std::uint16_t, kMnemonicSlots> mnemonicSlots_{};
+  std::size_t lastAdded_ = 0;  // the place of the last row's mnemonic
   MatchCache matches_;
 };
 

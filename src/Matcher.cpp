@@ -64,49 +64,19 @@ std::span<const int> CInstruction::Candidates(const MnemonicRows& entry, std::st
                                                          static_cast<std::size_t>(node->candidateCount));
 }
 
-std::size_t CInstruction::MnemonicHash::operator()(std::string_view text) const {
-  std::size_t hash = 2166136261u;
-  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-  return hash;
-}
-
-std::optional<std::uint64_t> CInstruction::PackedKey(std::string_view mnemonic) {
-  if (mnemonic.empty() || mnemonic.size() > 8) return std::nullopt;
-  std::uint64_t key = 0;
-  for (const char c : mnemonic) key = key << 8 | static_cast<unsigned char>(AsciiUpper(c));
-  return key;
-}
-
-std::size_t CInstruction::PackedSlot(std::uint64_t key) {
-  return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 54) & (kPackedSlots - 1);
-}
-
-// Mnemonics of up to eight characters are found through a small index of
-// their upper-cased characters packed into one number; longer ones through
-// the map.
-void CInstruction::IndexMnemonics() {
-  packedIndex_.assign(kPackedSlots, {});
-  for (auto& [name, rows] : byMnemonic_) {
-    const auto key = PackedKey(name);
-    if (!key) continue;
-    std::size_t slot = PackedSlot(*key);
-    while (packedIndex_[slot].rows != nullptr) slot = (slot + 1) & (kPackedSlots - 1);
-    packedIndex_[slot] = {*key, &rows};
+std::size_t CInstruction::MnemonicSlot(std::string_view mnemonic) const {
+  std::uint32_t hash = 2166136261u;
+  for (const char c : mnemonic) hash = (hash ^ static_cast<unsigned char>(AsciiUpper(c))) * 16777619u;
+  std::size_t slot = hash & (kMnemonicSlots - 1);
+  while (mnemonicSlots_[slot] != 0 && !EqualsIgnoringCase(mnemonics_[mnemonicSlots_[slot] - 1u].name, mnemonic)) {
+    slot = (slot + 1) & (kMnemonicSlots - 1);
   }
+  return slot;
 }
 
 CInstruction::MnemonicRows* CInstruction::FindRows(std::string_view mnemonic) {
-  if (const auto key = PackedKey(mnemonic)) {
-    if (packedIndex_.empty()) IndexMnemonics();
-    for (std::size_t slot = PackedSlot(*key); packedIndex_[slot].rows != nullptr; slot = (slot + 1) & (kPackedSlots - 1)) {
-      if (packedIndex_[slot].key == *key) return packedIndex_[slot].rows;
-    }
-    return nullptr;
-  }
-  mnemonicKey_.assign(mnemonic);
-  for (char& c : mnemonicKey_) c = AsciiUpper(c);
-  const auto entry = byMnemonic_.find(mnemonicKey_);
-  return entry == byMnemonic_.end() ? nullptr : &entry->second;
+  const std::uint16_t place = mnemonicSlots_[MnemonicSlot(mnemonic)];
+  return place == 0 ? nullptr : &mnemonics_[place - 1u];
 }
 
 CInstruction::MnemonicRows* CInstruction::RowsOf(std::string_view mnemonic) {

@@ -2,6 +2,7 @@
 // field, statements split at backslashes, and the head of a directive.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -36,7 +37,12 @@ inline const char* SkipBlanks(const char* start, const char* end) {
   constexpr std::uint64_t kEightBlanks = 0x2020202020202020u;
   for (std::uint64_t eight = 0; end - start >= 8; start += 8) {
     std::memcpy(&eight, start, 8);
-    if (eight != kEightBlanks) break;
+    const std::uint64_t others = eight ^ kEightBlanks;  // a byte not 0: not a blank
+    if (others == 0) continue;
+    if constexpr (std::endian::native == std::endian::little) {
+      return start + (__builtin_ctzll(others) >> 3);
+    }
+    break;
   }
   while (start < end && *start == ' ') ++start;
   return start;

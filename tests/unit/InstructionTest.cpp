@@ -93,6 +93,28 @@ TEST_F(Loader, StoresAtMost599Rows) {
   EXPECT_EQ(rig_.assembler.Instructions().RowCount(), 599);
 }
 
+// A mnemonic's rows belong together wherever they stand in the table and
+// however they are spelt; the first row that fits wins.
+TEST_F(Loader, RowsOfOneMnemonicAreFoundTogetherInTableOrder) {
+  Load("ld A,B 78 1 0\n"
+       "nop \"\" 00 1 0\n"
+       "Ld A,C 79 1 0\n"
+       "LONGERMNEMONIC * 01 2 0\n"
+       "LD A,* 3E 2 0\n");
+  CInstruction& instructions = rig_.assembler.Instructions();
+  const struct {
+    const char* statement;
+    int row;
+  } cases[] = {{"LD A,B", 0}, {"ld a,c", 2}, {"lD a,7", 4}, {"NOP", 1}, {"longerMnemonic 5", 3}};
+  for (const auto& c : cases) {
+    const auto match = instructions.Match(c.statement);
+    ASSERT_TRUE(match) << c.statement;
+    EXPECT_EQ(match->row, c.row) << c.statement;
+  }
+  EXPECT_FALSE(instructions.Match("LONGERMNEMONI 5"));
+  EXPECT_FALSE(instructions.Match("L 5"));
+}
+
 TEST_F(Loader, MissingFileIsReportedAtLineZero) {
   rig_.assembler.SetFileNameOverride("nowhere.tab");
   rig_.assembler.SetLineCounter(0);
