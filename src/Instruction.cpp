@@ -25,7 +25,7 @@ constexpr std::size_t kRowsAtOnce = 16;
 
 // Skips white space; the runs of blanks that align a table's columns go
 // first, eight at a time.
-std::size_t SkipFormatSpace(std::string_view line, std::size_t pos) {
+[[gnu::always_inline]] inline std::size_t SkipFormatSpace(std::string_view line, std::size_t pos) {
   const char* const end = line.data() + line.size();
   const char* p = SkipBlanks(line.data() + pos, end);
   while (p < end && IsFormatSpace(*p)) ++p;
@@ -33,7 +33,7 @@ std::size_t SkipFormatSpace(std::string_view line, std::size_t pos) {
 }
 
 // A whitespace-delimited word, as the "%s" conversion reads one.
-bool ScanWord(std::string_view line, std::size_t& pos, std::string_view& word) {
+[[gnu::always_inline]] inline bool ScanWord(std::string_view line, std::size_t& pos, std::string_view& word) {
   const char* const end = line.data() + line.size();
   const char* const start = line.data() + SkipFormatSpace(line, pos);
   const char* p = start;
@@ -46,7 +46,7 @@ bool ScanWord(std::string_view line, std::size_t& pos, std::string_view& word) {
 // An integer as the "%i" conversion reads one: decimal, hexadecimal after
 // 0x, octal after a leading 0. Short decimals, which nearly every row
 // holds, are read at once.
-bool ScanInteger(std::string_view line, std::size_t& pos, std::int32_t& value) {
+[[gnu::always_inline]] inline bool ScanInteger(std::string_view line, std::size_t& pos, std::int32_t& value) {
   std::size_t p = SkipFormatSpace(line, pos);
   const std::size_t number = p;  // its sign or first digit
   if (p < line.size() && line[p] >= '1' && line[p] <= '9') {

@@ -77,8 +77,7 @@ std::optional<std::string_view> CSymTable::Expand(std::string_view name, std::st
 void CSymTable::Define(std::string_view name, std::int32_t value, bool external, bool relocatable, bool isPublic,
                        std::optional<std::string_view> binding) {
   const bool local = !name.empty() && name.front() == '@';
-  std::string buffer;
-  auto stored = Expand(name, buffer);
+  auto stored = Expand(name, defineBuffer_);
   if (!stored) return;
   if (local) isPublic = false;
   *stored = stored->substr(0, kMaxNameLength);
@@ -104,7 +103,9 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   }
 
   SymbolEntry entry;
-  entry.name = std::string(*stored);
+  const char* const kept = names_.Data() + names_.Size();
+  names_.Append(*stored);
+  entry.name = std::string_view(kept, stored->size());
   entry.value = reduced;
   entry.line = owner_.CurrentLine();
   entry.external = external;
@@ -118,7 +119,7 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   index_[slot] = Count();
   hashes_.push_back(hash);
   externalCount_ += external ? 1 : 0;
-  entries_.push_back(std::move(entry));
+  entries_.push_back(entry);
 }
 
 const SymbolEntry* CSymTable::Resolve(std::string_view name) {

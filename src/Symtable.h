@@ -8,13 +8,16 @@
 #include <vector>
 
 #include "Limits.h"
+#include "Memory.h"
 
 namespace torvik {
 
 class CAssembler;
 
 struct SymbolEntry {
-  std::string name;  // a local label in its expanded form
+  // A local label in its expanded form; the text is kept by the table for
+  // the rest of the run.
+  std::string_view name;
   std::int32_t value = 0;  // reduced to the range -65535..65535
   std::int32_t line = 0;
   bool external = false;
@@ -76,6 +79,9 @@ class CSymTable {
   int publicCursor_ = 0;
   int externalCount_ = 0;
   mutable std::string expandBuffer_;  // the expanded form of the name last looked up
+  std::string defineBuffer_;          // the same for the name being defined
+  // The names of the records, one after another at addresses that never move.
+  ReservedText names_{static_cast<std::size_t>(kMaxSymbols) * kMaxNameLength};
 };
 
 }  // namespace torvik
