@@ -211,9 +211,14 @@ void CInstruction::AddRow(InstructionEntry row) {
 }
 
 void CInstruction::BuildTree(MnemonicRows& entry) const {
+  // A node for each character of each prefix at most, and the root.
+  std::size_t prefixCharacters = 0;
+  for (const int row : entry.rows) prefixCharacters += Row(row).pattern.size();
   auto& nodes = entry.nodes;
+  nodes.reserve(prefixCharacters + 1);
   nodes.assign(1, PrefixNode{});
   std::vector<int> parent{-1};
+  parent.reserve(prefixCharacters + 1);
   std::vector<int> endNode;  // where each row's prefix ends
   endNode.reserve(entry.rows.size());
   for (const int row : entry.rows) {

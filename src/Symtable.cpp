@@ -10,7 +10,7 @@ namespace {
 
 // The index starts small, so a short source does not pay for a full one,
 // and doubles whenever it would be more than half full; a power of two.
-constexpr std::size_t kFirstIndexSlots = 4096;
+constexpr std::size_t kFirstIndexSlots = 1024;
 static_assert((kFirstIndexSlots & (kFirstIndexSlots - 1)) == 0);
 
 }  // namespace
