@@ -101,6 +101,7 @@ TextReader::OpenResult TextReader::Open(const std::string& path) {
   Adopt(fd);
   owns_ = true;
   regular_ = S_ISREG(st.st_mode);
+  identity_ = FileIdentity{st.st_dev, st.st_ino};
   return OpenResult::Ok;
 }
 
@@ -109,6 +110,7 @@ void TextReader::Adopt(int fd) {
   fd_ = fd;
   owns_ = false;
   regular_ = false;
+  identity_.reset();
   ended_ = failed_ = false;
   pos_ = size_ = 0;
   chunkStart_ = 0;
@@ -303,10 +305,12 @@ namespace {
 
 // The file that writing to `requested` replaces: the target of a link, not
 // the link itself. Sets `inPlace` for a target that exists and is not a
-// regular file (a device), which is written in place; nullopt for a
-// directory.
-std::optional<std::string> ReplacementTarget(const std::string& requested, bool& inPlace) {
+// regular file (a device), which is written in place, and `existing` to
+// the identity of a target that exists; nullopt for a directory.
+std::optional<std::string> ReplacementTarget(const std::string& requested, bool& inPlace,
+                                             std::optional<FileIdentity>& existing) {
   inPlace = false;
+  existing.reset();
   std::string path = requested;
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -316,6 +320,7 @@ std::optional<std::string> ReplacementTarget(const std::string& requested, bool&
   if (::stat(path.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return std::nullopt;
     inPlace = !S_ISREG(st.st_mode);
+    existing = FileIdentity{st.st_dev, st.st_ino};
   }
   return path;
 }
@@ -335,7 +340,8 @@ bool PutAll(int fd, const std::vector<std::uint8_t>& bytes) {
 
 bool WriteFileAtomically(const std::string& requested, const std::vector<std::uint8_t>& bytes) {
   bool inPlace = false;
-  const auto path = ReplacementTarget(requested, inPlace);
+  std::optional<FileIdentity> existing;
+  const auto path = ReplacementTarget(requested, inPlace, existing);
   if (!path) return false;
   if (inPlace) return WriteInPlace(*path, bytes);
   std::string temp = DirectoryOf(*path) + "/." + BaseNameOf(*path) + ".XXXXXX";
@@ -351,14 +357,17 @@ bool WriteFileAtomically(const std::string& requested, const std::vector<std::ui
 
 bool MoveFileInto(int fd, const std::string& name, const std::string& requested, const std::vector<std::uint8_t>& bytes) {
   bool inPlace = false;
-  const auto path = ReplacementTarget(requested, inPlace);
+  std::optional<FileIdentity> existing;
+  const auto path = ReplacementTarget(requested, inPlace, existing);
   if (!path || inPlace) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) return false;
-  if (IdentityOfPath(name) != FileIdentity{st.st_dev, st.st_ino} || IdentityOfPath(*path) == IdentityOfPath(name)) {
-    return false;
-  }
-  if (!PutAll(fd, bytes) || ::fchmod(fd, DefaultFileMode()) != 0) return false;
+  const FileIdentity held{st.st_dev, st.st_ino};
+  if (IdentityOfPath(name) != held || existing == held) return false;
+  if (!PutAll(fd, bytes)) return false;
+  // A file this run created has the mode already.
+  const mode_t mode = DefaultFileMode();
+  if ((st.st_mode & 07777) != mode && ::fchmod(fd, mode) != 0) return false;
   // The file first takes a name of its own beside the target, so that
   // `name` never names another file on the way. The inode number makes
   // that name unique among runs doing the same at once.

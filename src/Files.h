@@ -46,6 +46,8 @@ class TextReader {
   // Whether the file opened is a regular file, whose bytes can be read
   // again from any place.
   bool IsRegularFile() const { return regular_; }
+  // The file's identity, as found when it was opened.
+  std::optional<FileIdentity> Identity() const { return identity_ ? identity_ : IdentityOfDescriptor(fd_); }
   // How many bytes of the file lie before the current position, counted
   // from where reading started.
   std::uint64_t Offset() const { return chunkStart_ + pos_; }
@@ -79,6 +81,7 @@ class TextReader {
   int fd_ = -1;
   bool owns_ = false;
   bool regular_ = false;
+  std::optional<FileIdentity> identity_;
   std::uint64_t chunkStart_ = 0;  // bytes read before the chunk
   bool ended_ = false;
   bool failed_ = false;

@@ -38,6 +38,7 @@ bool IntermediateFile::Create() {
     const auto locked = IdentityOfDescriptor(fd);
     if (locked && locked == IdentityOfPath(kName)) {
       fd_ = fd;
+      identity_ = locked;
       writer_.Attach(fd_);
       return true;
     }
@@ -48,7 +49,7 @@ bool IntermediateFile::Create() {
 
 std::optional<FileIdentity> IntermediateFile::Identity() const {
   if (fd_ < 0) return std::nullopt;
-  return IdentityOfDescriptor(fd_);
+  return identity_;
 }
 
 // A file that is already empty is left alone: on ext4, cutting a file to
@@ -63,7 +64,7 @@ bool IntermediateFile::Truncate() {
 
 bool IntermediateFile::CanBeOpened() const {
   TextReader reader;
-  return reader.Open(kName) == TextReader::OpenResult::Ok && IdentityOfDescriptor(reader.Descriptor()) == Identity();
+  return reader.Open(kName) == TextReader::OpenResult::Ok && reader.Identity() == Identity();
 }
 
 void IntermediateFile::Remove() {

@@ -45,6 +45,7 @@ class IntermediateFile {
   void Release();
 
   int fd_ = -1;
+  std::optional<FileIdentity> identity_;  // of the file held, which cannot change
   TextWriter writer_;
 };
 

@@ -52,7 +52,7 @@ bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
 
   TextReader in;
   if (in.Open(path) != TextReader::OpenResult::Ok ||
-      (forbidden_ && IdentityOfDescriptor(in.Descriptor()) == forbidden_)) {
+      (forbidden_ && in.Identity() == forbidden_)) {
     owner_.Error(100, path);
     return false;
   }
