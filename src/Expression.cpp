@@ -128,20 +128,13 @@ std::int32_t ConvertNumber(std::string_view text, std::size_t start, int base, s
   return magnitude > kMax ? std::numeric_limits<std::int32_t>::max() : static_cast<std::int32_t>(magnitude);
 }
 
-ExprToken NextToken(std::string_view text, std::size_t pos) {
+ExprToken NextOtherToken(std::string_view text, std::size_t pos) {
   ExprToken token;
   token.begin = pos;
   const char c = At(text, pos);
   if (c == '\0') {
     token.kind = ExprToken::Kind::End;
     token.end = pos;
-    return token;
-  }
-  if (IsIdentifierStart(c)) {
-    std::size_t p = pos + 1;
-    while (p < text.size() && IsIdentifierChar(text[p])) ++p;
-    token.kind = ExprToken::Kind::Identifier;
-    token.end = p;
     return token;
   }
   if (c >= '0' && c <= '9') {
@@ -176,38 +169,6 @@ ExprToken NextToken(std::string_view text, std::size_t pos) {
   token.kind = length > 0 ? ExprToken::Kind::Operator : ExprToken::Kind::Invalid;
   token.end = pos + static_cast<std::size_t>(length > 0 ? length : 1);
   return token;
-}
-
-std::int32_t ApplyOperation(Operation op, std::int32_t result, std::int32_t operand, bool& divisionByZero) {
-  const auto r = static_cast<std::uint32_t>(result);
-  const auto o = static_cast<std::uint32_t>(operand);
-  divisionByZero = false;
-  switch (op) {
-    case Operation::Assign: return operand;
-    case Operation::Add: return static_cast<std::int32_t>(r + o);
-    case Operation::Subtract: return static_cast<std::int32_t>(r - o);
-    case Operation::Multiply: return static_cast<std::int32_t>(r * o);
-    case Operation::Divide:
-      if (operand == 0) {
-        divisionByZero = true;
-        return result;
-      }
-      // Computed in 64 bits: the one quotient without a 32-bit result wraps.
-      return static_cast<std::int32_t>(
-          static_cast<std::uint32_t>(static_cast<std::int64_t>(result) / static_cast<std::int64_t>(operand)));
-    case Operation::And: return static_cast<std::int32_t>(r & o);
-    case Operation::Or: return static_cast<std::int32_t>(r | o);
-    case Operation::Xor: return static_cast<std::int32_t>(r ^ o);
-    case Operation::ShiftLeft: return static_cast<std::int32_t>(r << (o & 31u));
-    case Operation::ShiftRight: return result >> (o & 31u);
-    case Operation::Equal: return result == operand ? 1 : 0;
-    case Operation::NotEqual: return result != operand ? 1 : 0;
-    case Operation::Less: return result < operand ? 1 : 0;
-    case Operation::Greater: return result > operand ? 1 : 0;
-    case Operation::LessEqual: return result <= operand ? 1 : 0;
-    case Operation::GreaterEqual: return result >= operand ? 1 : 0;
-  }
-  return result;
 }
 
 }  // namespace torvik

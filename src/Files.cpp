@@ -420,27 +420,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::uint32_t HashText(std::string_view text) {
-  constexpr std::uint64_t kMix = 0xFF51AFD7ED558CCDu;
-  std::uint64_t hash = text.size() * 0x9E3779B97F4A7C15u;
-  std::size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, text.data() + i, 8);
-    hash = (hash ^ word) * kMix;
-    hash ^= hash >> 32;
-  }
-  if (i < text.size()) {
-    std::uint64_t word = 0;
-    for (std::size_t shift = 0; i < text.size(); ++i, shift += 8) {
-      word |= std::uint64_t{static_cast<unsigned char>(text[i])} << shift;
-    }
-    hash = (hash ^ word) * kMix;
-    hash ^= hash >> 32;
-  }
-  return static_cast<std::uint32_t>(hash ^ (hash >> 29));
-}
-
 std::string UpperCased(std::string_view text) {
   std::string upper(text);
   for (char& c : upper) c = AsciiUpper(c);

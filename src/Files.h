@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -181,8 +182,39 @@ inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 // A hash of the text that mixes it eight characters at a time; the texts
-// hashed are short names and statements.
-std::uint32_t HashText(std::string_view text);
+// hashed are short names and statements. A last part shorter than eight
+// characters is read as one overlapping word, or, in a text shorter than
+// eight, as two overlapping halves or three single characters.
+inline std::uint32_t HashText(std::string_view text) {
+  constexpr std::uint64_t kMix = 0xFF51AFD7ED558CCDu;
+  const std::size_t n = text.size();
+  const char* const p = text.data();
+  std::uint64_t hash = n * 0x9E3779B97F4A7C15u;
+  const auto mix = [&hash](std::uint64_t word) {
+    hash = (hash ^ word) * kMix;
+    hash ^= hash >> 32;
+  };
+  const auto word8 = [p](std::size_t at) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p + at, 8);
+    return word;
+  };
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) mix(word8(i));
+    if (i < n) mix(word8(n - 8));
+  } else if (n >= 4) {
+    std::uint32_t low = 0;
+    std::uint32_t high = 0;
+    std::memcpy(&low, p, 4);
+    std::memcpy(&high, p + n - 4, 4);
+    mix(std::uint64_t{high} << 32 | low);
+  } else if (n > 0) {
+    const auto byte = [p](std::size_t at) { return std::uint64_t{static_cast<unsigned char>(p[at])}; };
+    mix(byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16);
+  }
+  return static_cast<std::uint32_t>(hash ^ (hash >> 29));
+}
 std::string UpperCased(std::string_view text);
 
 }  // namespace torvik

@@ -49,9 +49,8 @@ int CSymTable::IndexOf(std::string_view name) const {
   return index_[SlotOf(name)];
 }
 
-std::optional<std::string_view> CSymTable::StoredName(std::string_view name, std::string& buffer, int& problem) const {
-  problem = 0;
-  if (name.empty() || name.front() != '@') return name;
+std::optional<std::string_view> CSymTable::StoredLocalName(std::string_view name, std::string& buffer,
+                                                           int& problem) const {
   const std::string& top = owner_.CurrentLabel();
   if (name.size() + top.size() + 1 > kMaxNameLength) {
     problem = 220;

@@ -65,7 +65,12 @@ class CSymTable {
   // The stored form of a name: the name itself, or a local name under the
   // top-level label, built in `buffer`. Nullopt when a local name cannot be
   // expanded, with the error code in `problem`.
-  std::optional<std::string_view> StoredName(std::string_view name, std::string& buffer, int& problem) const;
+  std::optional<std::string_view> StoredName(std::string_view name, std::string& buffer, int& problem) const {
+    problem = 0;
+    if (name.empty() || name.front() != '@') return name;
+    return StoredLocalName(name, buffer, problem);
+  }
+  std::optional<std::string_view> StoredLocalName(std::string_view name, std::string& buffer, int& problem) const;
   // The same, reporting the problem.
   std::optional<std::string_view> Expand(std::string_view name, std::string& buffer);
   std::size_t SlotOf(std::string_view name) const;
