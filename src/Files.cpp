@@ -412,14 +412,6 @@ std::string BesideProgram(const std::string& programPath, const std::string& nam
   return executable.substr(0, executable.find_last_of('/') + 1) + name;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
-
 std::string UpperCased(std::string_view text) {
   std::string upper(text);
   for (char& c : upper) c = AsciiUpper(c);

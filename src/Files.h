@@ -180,7 +180,13 @@ inline bool HasCharClass(char c, unsigned classes) {
 inline bool IsAsciiLetter(char c) { return HasCharClass(c, kLetterClass); }
 inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
 // A hash of the text that mixes it eight characters at a time; the texts
 // hashed are short names and statements. A last part shorter than eight
 // characters is read as one overlapping word, or, in a text shorter than

@@ -79,12 +79,17 @@ constexpr std::size_t kRowsAtOnce = 16;
   return true;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// The value of each character as a hexadecimal digit; -1 for none.
+constexpr std::array<std::int8_t, 256> kHexDigits = [] {
+  std::array<std::int8_t, 256> digits{};
+  digits.fill(-1);
+  for (int c = '0'; c <= '9'; ++c) digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
+  return digits;
+}();
+
+int HexDigit(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
 
 // Opcode bytes from pairs of hex digits; stops at the first pair that holds
 // no digit. Bytes past the row's room are cut off.
@@ -126,8 +131,12 @@ int CInstruction::ParseRow(std::string_view line, InstructionEntry& row, int& ar
   }
   row.opcodeCount = ParseOpcode(opcodeText, row.opcode);
   if (!row.pattern.empty() && row.pattern.front() == '"') row.pattern = {};
-  row.bitRow = row.pattern.find('!') != std::string_view::npos;
-  row.relativeRow = row.pattern.find('@') != std::string_view::npos;
+  // Patterns are short: one look at each character finds both wildcards.
+  row.bitRow = row.relativeRow = false;
+  for (const char c : row.pattern) {
+    row.bitRow = row.bitRow || c == '!';
+    row.relativeRow = row.relativeRow || c == '@';
+  }
   const int operandBytes = row.OperandBytes();
   if (operandBytes < 0 || operandBytes > 2 || (row.IsRelativeRow() && operandBytes > 1)) return 408;
   return 0;
