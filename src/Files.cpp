@@ -313,11 +313,14 @@ std::optional<std::string> ReplacementTarget(const std::string& requested, bool&
   existing.reset();
   std::string path = requested;
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  // What is not a link is known from the first look; a link is followed.
+  bool found = ::lstat(path.c_str(), &st) == 0;
+  if (found && S_ISLNK(st.st_mode)) {
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) != nullptr) path = resolved;
+    found = ::stat(path.c_str(), &st) == 0;
   }
-  if (::stat(path.c_str(), &st) == 0) {
+  if (found) {
     if (S_ISDIR(st.st_mode)) return std::nullopt;
     inPlace = !S_ISREG(st.st_mode);
     existing = FileIdentity{st.st_dev, st.st_ino};

@@ -44,6 +44,12 @@ class TextReader {
   void Adopt(int fd);
   void Close();
   int Descriptor() const { return fd_; }
+  // Hands the descriptor over: the reader goes on reading from it, and the
+  // caller closes it.
+  int ReleaseDescriptor() {
+    owns_ = false;
+    return fd_;
+  }
   // Whether the file opened is a regular file, whose bytes can be read
   // again from any place.
   bool IsRegularFile() const { return regular_; }

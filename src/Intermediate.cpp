@@ -35,10 +35,13 @@ bool IntermediateFile::Create() {
       ::close(fd);
       return false;
     }
-    const auto locked = IdentityOfDescriptor(fd);
-    if (locked && locked == IdentityOfPath(kName)) {
+    struct stat st {};
+    const bool known = ::fstat(fd, &st) == 0;
+    const FileIdentity locked{st.st_dev, st.st_ino};
+    if (known && IdentityOfPath(kName) == locked) {
       fd_ = fd;
       identity_ = locked;
+      empty_ = st.st_size == 0;
       writer_.Attach(fd_);
       return true;
     }
@@ -57,9 +60,9 @@ std::optional<FileIdentity> IntermediateFile::Identity() const {
 // which would cost the run more than writing it.
 bool IntermediateFile::Truncate() {
   if (fd_ < 0) return false;
-  struct stat st {};
-  if (::fstat(fd_, &st) == 0 && st.st_size == 0) return true;
-  return ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
+  if (empty_) return true;
+  empty_ = ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0;
+  return empty_;
 }
 
 bool IntermediateFile::CanBeOpened() const {

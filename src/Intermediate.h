@@ -46,6 +46,7 @@ class IntermediateFile {
 
   int fd_ = -1;
   std::optional<FileIdentity> identity_;  // of the file held, which cannot change
+  bool empty_ = false;  // when it was locked, or once Truncate emptied it
   TextWriter writer_;
 };
 

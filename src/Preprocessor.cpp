@@ -6,7 +6,6 @@
 #include <emmintrin.h>
 #endif
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,7 +55,7 @@ bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
     owner_.Error(100, path);
     return false;
   }
-  if (deferring_ && in.IsRegularFile()) deferred_.KeepFile(fileIndex, in.Descriptor());
+  if (deferring_ && in.IsRegularFile()) deferred_.KeepFile(fileIndex, UniqueDescriptor(in.ReleaseDescriptor()));
   if (!ProcessLines(in, fileIndex, out)) return false;
   return !owner_.HasErrors();
 }
@@ -260,10 +259,10 @@ void DeferredText::Clear() {
   files_.clear();
 }
 
-void DeferredText::KeepFile(int fileIndex, int fd) {
+void DeferredText::KeepFile(int fileIndex, UniqueDescriptor file) {
   const auto index = static_cast<std::size_t>(fileIndex);
   if (files_.size() <= index) files_.resize(index + 1);
-  files_[index] = UniqueDescriptor(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  files_[index] = std::move(file);
 }
 
 void DeferredText::AddFromFile(int fileIndex, std::uint64_t offset, std::string_view text) {

@@ -25,9 +25,9 @@ class CAssembler;
 class DeferredText {
  public:
   void Clear();
-  // Keeps a descriptor of file `fileIndex`, from which its pieces are read
-  // back; without one, they are kept as text.
-  void KeepFile(int fileIndex, int fd);
+  // Keeps the descriptor of file `fileIndex`, from which its pieces are
+  // read back; without one, they are kept as text.
+  void KeepFile(int fileIndex, UniqueDescriptor file);
   // `text` is what the file holds at `offset`.
   void AddFromFile(int fileIndex, std::uint64_t offset, std::string_view text);
   void AddText(std::string_view text);

@@ -257,8 +257,7 @@ TEST_F(Deferred, PiecesComeOutInOrderAndAFileCutShortFails) {
   WriteFile(dir_ / "src.asm", "one\ntwo\nthree\n");
   const int fd = ::open((dir_ / "src.asm").c_str(), O_RDONLY);
   DeferredText text;
-  text.KeepFile(0, fd);
-  ::close(fd);  // the kept descriptor is its own
+  text.KeepFile(0, UniqueDescriptor(fd));
   text.AddFromFile(0, 0, "one\n");
   text.AddFromFile(0, 4, "two\n");  // joins the piece before it
   text.AddText("made\n");
