@@ -42,6 +42,12 @@ void CombineRelocation(Operation op, Evaluation& result, const Evaluation& opera
   }
 }
 
+// The blanks and tabs that may follow a token.
+std::size_t SkipSpacing(std::string_view text, std::size_t pos) {
+  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  return pos;
+}
+
 }  // namespace
 
 // Notes in `links` the external symbols an operand names; a second one of
@@ -97,6 +103,11 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       break;
     }
     const ExprToken token = NextToken(text, pos);
+    if (token.kind == ExprToken::Kind::Operator) {
+      pending = token.op;
+      pos = SkipSpacing(text, token.end);
+      continue;
+    }
     const bool linkedBefore = links.external || links.bound;
     Evaluation operand;
     bool isOperand = true;
@@ -156,10 +167,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
         finished(Level::End::Text);
         level.result.complete = false;  // the tokens after it are not read
         return level;
-      case ExprToken::Kind::Operator:
-        pending = token.op;
-        isOperand = false;
-        break;
+      case ExprToken::Kind::Operator:  // taken above
       case ExprToken::Kind::Invalid:
       case ExprToken::Kind::End:
         Error(300, text);
@@ -189,8 +197,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       }
       if (groupOpen) return finished(Level::End::Text);
     }
-    pos = next;
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+    pos = SkipSpacing(text, next);
   }
   return finished(Level::End::Text);
 }
