@@ -154,38 +154,59 @@ void CInstruction::Load(const std::string& path) {
   std::string_view line;
   bool newline = false;
   for (;;) {
+    // Runs of plain lines are split straight from the reader's chunk; a
+    // very long line or one with a special character comes through the
+    // line-by-line read.
+    const std::string_view run = in.PlainRun();
+    std::size_t taken = 0;
+    bool goesOn = true;
+    while (goesOn && taken < run.size()) {
+      const std::size_t end = run.find('\n', taken);  // a run ends with one
+      if (end - taken >= kLineReadLimit) break;
+      goesOn = LoadLine(run.substr(taken, end - taken));
+      taken = end + 1;
+    }
+    in.Consume(taken);
+    if (!goesOn) return;
+    if (!run.empty() && taken == run.size()) continue;
+
     const auto status = in.ReadLineView(line, spill, kLineReadLimit, newline);
     if (status == TextReader::Status::End) return;
     if (status == TextReader::Status::Error) {
       owner_.Error(400, path);
       return;
     }
-    owner_.NextLine();
     if (line.size() >= kLineReadLimit) {
+      owner_.NextLine();
       owner_.ErrorNum(403, static_cast<std::int32_t>(kLineReadLimit));
       return;
     }
-    line = line.substr(0, line.find(';'));
-    if (line.empty()) continue;
-
-    InstructionEntry row;
-    int argument = 0;
-    const int code = ParseRow(line, row, argument);
-    if (code != 0) {
-      if (argument != 0) {
-        owner_.ErrorNum(code, argument);
-      } else {
-        owner_.Error(code, "");
-      }
-      continue;
-    }
-    if (RowCount() == kMaxTableRows) {
-      owner_.ErrorNum(406, kMaxTableRows + 1);
-      return;
-    }
-    KeepText(row);
-    AddRow(row);
+    if (!LoadLine(line)) return;
   }
+}
+
+bool CInstruction::LoadLine(std::string_view line) {
+  owner_.NextLine();
+  line = line.substr(0, line.find(';'));
+  if (line.empty()) return true;
+  InstructionEntry row;
+  int argument = 0;
+  const int code = ParseRow(line, row, argument);
+  if (code != 0) {
+    if (argument != 0) {
+      owner_.ErrorNum(code, argument);
+    } else {
+      owner_.Error(code, "");
+    }
+    return true;
+  }
+  if (RowCount() == kMaxTableRows) {
+    owner_.ErrorNum(406, kMaxTableRows + 1);
+    return false;
+  }
+  KeepText(row);
+  AddRow(row);
+  return true;
 }
 
 void CInstruction::KeepText(InstructionEntry& row) {

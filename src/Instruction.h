@@ -114,6 +114,8 @@ class CInstruction {
   static int ParseRow(std::string_view line, InstructionEntry& row, int& argument);
 
  private:
+  // One line of the table, read as it stands; false when loading stops.
+  bool LoadLine(std::string_view line);
   void AddRow(InstructionEntry row);
   // Points the row's texts at copies that live as long as the table.
   void KeepText(InstructionEntry& row);

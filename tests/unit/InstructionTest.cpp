@@ -84,6 +84,41 @@ TEST_F(Loader, LineOf1022CharactersLoadsAnd1023EndsTheLoad) {
   EXPECT_EQ(rig_.assembler.Instructions().RowCount(), 1);
 }
 
+// A table longer than one read of the file, whose lines come both in plain
+// runs and one by one (after a carriage return or a NUL): every line is
+// counted once, in order, and every row is read the same either way.
+TEST_F(Loader, LinesReadInRunsAndOneByOneAgree) {
+  std::string table;
+  std::vector<int> refused;  // line numbers
+  int rows = 0;
+  for (int line = 1; line <= 3000; ++line) {
+    if (line % 10 == 0) {
+      table += "X Y 00 9 0\n";
+      refused.push_back(line);
+    } else if (line % 6 == 0) {
+      table += line % 4 == 0 ? "LD A,B 78 1 0\r\n" : std::string("LD A,C 79 1 0 ;\0junk\n", 22);
+      ++rows;
+    } else {
+      table += "; a comment long enough to take the table past one read of the file\n";
+    }
+  }
+  EXPECT_GT(table.size(), 128u * 1024);
+  const std::string out = Load(table);
+  std::string expected = "Loading instruction table \"" + rig_.tablePath + "\"\n";
+  for (const int line : refused) {
+    expected += "Error #402 in " + rig_.tablePath + ", line " + std::to_string(line) +
+                ": Opcode size must be between 1 and 8 bytes\n";
+  }
+  EXPECT_TRUE(out == expected) << out.substr(0, 400);
+  ASSERT_EQ(rig_.assembler.Instructions().RowCount(), rows);
+  for (int row = 0; row < rows; ++row) {
+    const InstructionEntry& entry = rig_.assembler.Instructions().Row(row);
+    EXPECT_EQ(entry.mnemonic, "LD");
+    EXPECT_TRUE(entry.pattern == "A,B" || entry.pattern == "A,C") << row;
+    EXPECT_EQ(entry.opcode[0], entry.pattern == "A,B" ? 0x78 : 0x79) << row;
+  }
+}
+
 TEST_F(Loader, StoresAtMost599Rows) {
   std::string table;
   for (int i = 0; i < 600; ++i) table += "NOP \"\" 00 1 0\n";
