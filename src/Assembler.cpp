@@ -90,7 +90,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
   Message("Assembly complete - " + std::to_string(errorCount_) + " error(s), " + std::to_string(warningCount_) +
           " warning(s)");
   if (!writesObject) return false;
-  if (!placed && !WriteFileAtomically(objectPath, object)) {
+  if (!placed && !image_.Write(objectPath, symbols_)) {
     Error(100, objectPath);
     return false;
   }

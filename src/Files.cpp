@@ -18,15 +18,17 @@ constexpr int kTextEnd = -1;
 constexpr int kTextError = -2;
 constexpr char kCtrlZ = 0x1A;
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
+// Writes everything, at the current position or, with `at`, from there on.
+bool WriteAll(int fd, const char* data, std::size_t size, std::optional<off_t> at = std::nullopt) {
   while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
+    const ssize_t written = at ? ::pwrite(fd, data, size, *at) : ::write(fd, data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     data += written;
     size -= static_cast<std::size_t>(written);
+    if (at) *at += written;
   }
   return true;
 }
@@ -328,17 +330,6 @@ std::optional<std::string> ReplacementTarget(const std::string& requested, bool&
   return path;
 }
 
-bool PutAll(int fd, const std::vector<std::uint8_t>& bytes) {
-  const auto* data = reinterpret_cast<const char*>(bytes.data());
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t written = ::pwrite(fd, data + done, bytes.size() - done, static_cast<off_t>(done));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool WriteFileAtomically(const std::string& requested, const std::vector<std::uint8_t>& bytes) {
@@ -367,7 +358,7 @@ bool MoveFileInto(int fd, const std::string& name, const std::string& requested,
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) return false;
   const FileIdentity held{st.st_dev, st.st_ino};
   if (IdentityOfPath(name) != held || existing == held) return false;
-  if (!PutAll(fd, bytes)) return false;
+  if (!WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size(), 0)) return false;
   // A file this run created has the mode already.
   const mode_t mode = DefaultFileMode();
   if ((st.st_mode & 07777) != mode && ::fchmod(fd, mode) != 0) return false;
