@@ -22,10 +22,8 @@ constexpr char kCtrlZ = 0x1A;
 bool WriteAll(int fd, const char* data, std::size_t size, std::optional<off_t> at = std::nullopt) {
   while (size > 0) {
     const ssize_t written = at ? ::pwrite(fd, data, size, *at) : ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;  // nothing written would loop for ever
     data += written;
     size -= static_cast<std::size_t>(written);
     if (at) *at += written;
