@@ -404,10 +404,4 @@ std::string BesideProgram(const std::string& programPath, const std::string& nam
   return executable.substr(0, executable.find_last_of('/') + 1) + name;
 }
 
-std::string UpperCased(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = AsciiUpper(c);
-  return upper;
-}
-
 }  // namespace torvik

@@ -227,6 +227,5 @@ inline std::uint32_t HashText(std::string_view text) {
   }
   return static_cast<std::uint32_t>(hash ^ (hash >> 29));
 }
-std::string UpperCased(std::string_view text);
 
 }  // namespace torvik
