@@ -210,13 +210,8 @@ bool CInstruction::LoadLine(std::string_view line) {
 }
 
 void CInstruction::KeepText(InstructionEntry& row) {
-  const auto keep = [this](std::string_view text) {
-    const char* const kept = rowText_.Data() + rowText_.Size();
-    rowText_.Append(text);
-    return std::string_view(kept, text.size());
-  };
-  row.mnemonic = keep(row.mnemonic);
-  row.pattern = keep(row.pattern);
+  row.mnemonic = rowText_.Keep(row.mnemonic);
+  row.pattern = rowText_.Keep(row.pattern);
 }
 
 // Rows of one mnemonic mostly stand together, so the last one's list is

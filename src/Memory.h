@@ -53,6 +53,12 @@ class ReservedText {
     }
     size_ += n;
   }
+  // Appends the text and gives the copy, which stays where it is.
+  std::string_view Keep(std::string_view text) {
+    const char* const kept = data_ + size_;
+    Append(text);
+    return std::string_view(kept, text.size());
+  }
   void Clear() { size_ = 0; }
   char* Data() const { return data_; }
   std::size_t Size() const { return size_; }

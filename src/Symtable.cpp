@@ -102,9 +102,7 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   }
 
   SymbolEntry entry;
-  const char* const kept = names_.Data() + names_.Size();
-  names_.Append(*stored);
-  entry.name = std::string_view(kept, stored->size());
+  entry.name = names_.Keep(*stored);
   entry.value = reduced;
   entry.line = owner_.CurrentLine();
   entry.external = external;
