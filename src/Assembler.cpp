@@ -43,6 +43,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
     return false;
   }
   preprocessor_.Forbid(intermediate.Identity());
+  intermediateIdentity_ = intermediate.Identity();
   // The passes take the lines from memory, so the file only receives them
   // when the run stops before the passes and leaves it for inspection; a
   // run that goes on deletes it unread.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Expression.h"
+#include "Files.h"
 #include "Instruction.h"
 #include "Objectfile.h"
 #include "Preprocessor.h"
@@ -191,6 +192,8 @@ class CAssembler {
   std::string lastErrorLine_;
   std::string lastWarningLine_;
 
+  // The intermediate file of the run, which no directive may read.
+  std::optional<FileIdentity> intermediateIdentity_;
   // Names declared external anywhere before the end directive.
   std::unordered_set<std::string> declaredExternals_;
   // What pass 1 found for each statement: its size, checked against what

@@ -48,6 +48,7 @@ constexpr MessageEntry kErrorMessages[] = {
     {223, "Pad value must evaluate to a constant"},
     {224, "Data declaration size cannot be negative"},
     {225, "Too many external symbols (max of %s)"},
+    {226, "Signed 8 bit value out of range"},
     {300, "Invalid expression: \"%s\""},
     {301, "Division by 0"},
     {302, "No opening '('"},

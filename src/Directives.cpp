@@ -220,9 +220,11 @@ std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
   // run; only a regular file can be sized.
   const Descriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
-  const off_t size = file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)
-                         ? -1
-                         : ::lseek(file.get(), 0, SEEK_END);
+  // The intermediate file holds this run's own expansion, not data; it
+  // is empty while the passes run.
+  const bool usable = file.get() >= 0 && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+                      !(intermediateIdentity_ && FileIdentity{st.st_dev, st.st_ino} == *intermediateIdentity_);
+  const off_t size = usable ? ::lseek(file.get(), 0, SEEK_END) : -1;
   if (size < 0 || size > INT32_MAX) {
     Error(219, name);
     return 0;

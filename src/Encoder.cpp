@@ -12,12 +12,34 @@ bool TakesExternalOperand(std::optional<std::uint8_t> firstByte) {
   return firstByte && (*firstByte == 0x21 || *firstByte == 0xC3 || *firstByte == 0xCD);
 }
 
+bool IsBlank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
+
 }  // namespace
+
+struct CInstruction::TypedText {
+  std::string_view text;
+  bool missing = false;   // empty or blanks only
+  bool external = false;  // a Word that names an external symbol: one byte 0 follows it
+  Evaluation evaluation;
+};
 
 int CInstruction::Size(std::string_view statement, std::optional<InstructionMatch>& match) {
   match = Match(statement);
   if (!match) return 0;
   const InstructionEntry& row = Row(match->row);
+  if (row.IsTyped()) {
+    if (!row.hasWord) return row.length;
+    const Captures captures = CapturesOf(row, match->operand);
+    int extra = 0;
+    for (int k = 0; k < row.operandCount; ++k) {
+      const std::string_view text = captures.text[static_cast<std::size_t>(k)];
+      if (row.operands[static_cast<std::size_t>(k)].type == OperandType::Word && !IsBlank(text) &&
+          owner_.NamesExternalForSizing(text)) {
+        ++extra;
+      }
+    }
+    return row.length + extra;
+  }
   // The extra byte of an external operand, exactly when pass 2 emits it.
   const bool extraByte =
       row.OperandBytes() >= 2 && !row.IsRelativeRow() && owner_.NamesExternalForSizing(match->operand);
@@ -34,8 +56,16 @@ int CInstruction::Encode(std::string_view statement, const std::optional<Instruc
   const InstructionEntry& row = Row(match->row);
   const std::int32_t start = owner_.LocationCounter();
   owner_.Image().AddLineRecord(start, owner_.CurrentLine());
+  if (row.IsTyped()) return EncodeTyped(row, match->operand, start);
   EmitOpcode(row, match->operand);
   return row.length + EmitOperand(row, match->operand, start);
+}
+
+// A one-byte value can be neither an address nor an external symbol: the
+// object format relocates and links 16-bit fields only.
+void CInstruction::CheckByteLinks(std::string_view text, const Evaluation& evaluation) {
+  if (owner_.ExternalLinks(text, evaluation, std::nullopt).Any()) owner_.Error(212, "");
+  if (owner_.CheckRelocatable(text, std::nullopt, &evaluation)) owner_.Error(217, "");
 }
 
 void CInstruction::EmitOpcode(const InstructionEntry& row, std::string_view operand) {
@@ -46,7 +76,9 @@ void CInstruction::EmitOpcode(const InstructionEntry& row, std::string_view oper
   }
   // The bit number is folded into the byte that stands first in the table
   // and is emitted last.
-  const std::int32_t bit = owner_.Evaluate(operand);
+  const Evaluation evaluation = owner_.EvaluateTracked(operand);
+  const std::int32_t bit = evaluation.value;
+  CheckByteLinks(operand, evaluation);
   for (int i = count - 1; i >= 1; --i) owner_.Emit(row.opcode[static_cast<std::size_t>(i)]);
   if (bit >= 8) owner_.Warning(402, "");
   const std::int32_t remainder = bit % 8;
@@ -70,8 +102,7 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
   }
 
   if (count == 1) {
-    if (owner_.ExternalLinks(operand, evaluation, std::nullopt).Any()) owner_.Error(212, "");
-    if (owner_.CheckRelocatable(operand, std::nullopt, &evaluation)) owner_.Error(217, "");
+    CheckByteLinks(operand, evaluation);
     if (value > 255) owner_.Warning(401, "");
     owner_.Emit(static_cast<std::uint8_t>(value & 0xFF));
     return 0;
@@ -91,6 +122,106 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
   }
   owner_.CheckRelocatable(operand, operandAddress, &evaluation);
   return external ? 1 : 0;
+}
+
+// What each operand type accepts, and the bytes it gives: a folded type
+// gives the amount added to its fixed byte. The checks are made in
+// pattern order, before any byte of the row is emitted.
+CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry& row, const TypedOperand& operand,
+                                                          const TypedText& typed, std::int32_t address,
+                                                          std::int32_t start) {
+  const auto bytes = [](std::int32_t value, int count) {
+    TypedBytes out;
+    out.count = static_cast<std::uint8_t>(count);
+    for (int i = 0; i < count; ++i) out.bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
+    return out;
+  };
+  if (typed.missing) {
+    if (!operand.emptyIsZero) owner_.Error(306, "");
+    return bytes(0, operand.width == 0 ? 1 : operand.width);
+  }
+  const std::string_view text = typed.text;
+  const Evaluation& evaluation = typed.evaluation;
+  const std::int32_t value = evaluation.value;
+  switch (operand.type) {
+    case OperandType::UnsignedByte:
+      CheckByteLinks(text, evaluation);
+      if (value > 255) owner_.Warning(401, "");
+      return bytes(value, 1);
+    case OperandType::SignedByte:
+      CheckByteLinks(text, evaluation);
+      if (value < -128 || value > 127) owner_.Error(226, "");
+      return bytes(value, 1);
+    case OperandType::BigEndianWord: {
+      CheckByteLinks(text, evaluation);
+      if (value > 65535) owner_.Warning(400, "");
+      return bytes(((value & 0xFF) << 8) | ((value >> 8) & 0xFF), 2);
+    }
+    case OperandType::Word:
+      // An external operand is followed by one byte 0.
+      if (value > 65535) owner_.Warning(400, "");
+      owner_.ExternalLinks(text, evaluation, address);
+      if (typed.external && !TakesExternalOperand(row.FirstEmittedByte())) owner_.Error(407, "");
+      owner_.CheckRelocatable(text, address, &evaluation);
+      return bytes(value & 0xFFFF, typed.external ? 3 : 2);
+    case OperandType::RelativeTarget: {
+      if (owner_.ExternalLinks(text, evaluation, std::nullopt).Any()) owner_.Error(215, "");
+      const std::int64_t displacement = std::int64_t{value} - (std::int64_t{start} + row.length);
+      if (displacement < -128 || displacement > 127) owner_.Error(213, "");
+      return bytes(static_cast<std::int32_t>(displacement & 0xFF), 1);
+    }
+    case OperandType::BitNumber:
+      CheckByteLinks(text, evaluation);
+      if (value >= 8) owner_.Warning(402, "");
+      return bytes(8 * (value % 8), 1);
+  }
+  return bytes(0, 1);
+}
+
+// Emits a typed row; returns the bytes it occupies. An operand that gives
+// more bytes than its width (an external word) moves the bytes after it,
+// and the addresses recorded for them.
+int CInstruction::EncodeTyped(const InstructionEntry& row, std::string_view field, std::int32_t start) {
+  const Captures captures = CapturesOf(row, field);
+  std::array<TypedText, kMaxTypedOperands> texts{};
+  const auto count = static_cast<std::size_t>(row.operandCount);
+  for (std::size_t k = 0; k < count; ++k) {
+    TypedText& typed = texts[k];
+    typed.text = captures.text[k];
+    typed.missing = IsBlank(typed.text);
+    if (typed.missing) continue;
+    typed.evaluation = owner_.EvaluateTracked(typed.text);
+    typed.external = row.operands[k].type == OperandType::Word &&
+                     owner_.ExternalLinks(typed.text, typed.evaluation, std::nullopt).external;
+  }
+  const auto movedBy = [&](std::uint8_t at) {
+    int extra = 0;
+    for (std::size_t k = 0; k < count; ++k) extra += texts[k].external && row.operands[k].at < at ? 1 : 0;
+    return extra;
+  };
+  std::array<TypedBytes, kMaxTypedOperands> encoded{};
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint8_t at = row.operands[k].at;
+    const auto address = static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + at + movedBy(at));
+    encoded[k] = EncodeTypedOperand(row, row.operands[k], texts[k], address, start);
+  }
+  int extra = 0;
+  for (int s = 0; s < row.stepCount; ++s) {
+    const EmitStep& step = row.steps[static_cast<std::size_t>(s)];
+    if (step.operand < 0) {
+      owner_.Emit(step.byte);
+      continue;
+    }
+    const auto k = static_cast<std::size_t>(step.operand);
+    const TypedBytes& bytes = encoded[k];
+    if (row.operands[k].width == 0) {
+      owner_.Emit(static_cast<std::uint8_t>((step.byte + bytes.bytes[0]) & 0xFF));
+      continue;
+    }
+    for (std::size_t i = 0; i < bytes.count; ++i) owner_.Emit(bytes.bytes[i]);
+    extra += bytes.count - row.operands[k].width;
+  }
+  return row.length + extra;
 }
 
 }  // namespace torvik

@@ -106,9 +106,93 @@ int ParseOpcode(std::string_view text, std::array<std::uint8_t, kMaxOpcodeBytes>
   return count;
 }
 
+bool IsLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
+bool IsUpperHexDigit(char c) { return IsDecimalDigit(c) || (c >= 'A' && c <= 'F'); }
+
+bool HasTypeLetter(std::string_view pattern) {
+  return std::any_of(pattern.begin(), pattern.end(), [](char c) { return FindOperandType(c) != nullptr; });
+}
+
+// A typed row's operands, in pattern order, with the letter that names
+// each. False when the pattern holds a wildcard, a lower-case letter that
+// names no type, two operands with nothing between them (the first could
+// not end), or more operands than a row has bytes.
+bool ParseTypedPattern(std::string_view pattern, InstructionEntry& row, std::array<char, kMaxTypedOperands>& letters) {
+  bool afterOperand = false;
+  for (const char c : pattern) {
+    if (c == '*' || c == '!' || c == '@') return false;
+    const bool isLetter = IsLowerLetter(c);
+    if (isLetter) {
+      const OperandTypeInfo* info = FindOperandType(c);
+      if (info == nullptr || afterOperand || row.operandCount == kMaxTypedOperands) return false;
+      letters[row.operandCount] = c;
+      row.operands[row.operandCount++] = TypedOperand{info->type, info->emptyIsZero, info->width, 0};
+      row.hasWord = row.hasWord || info->type == OperandType::Word;
+    }
+    afterOperand = isLetter;
+  }
+  return true;
+}
+
+// A typed row's opcode column, in emitted order: fixed bytes as pairs of
+// upper-case hex digits, an operand by its letter where its bytes stand,
+// and a folded operand after the byte it is added to ("46+b"). The n-th
+// use of a letter places the n-th operand of that letter in the pattern.
+// Gives 401 for a column that cannot be read or does not place every
+// operand once, 408 when the bytes are not the row's length, else 0.
+int ParseTypedOpcode(std::string_view text, InstructionEntry& row, const std::array<char, kMaxTypedOperands>& letters) {
+  std::array<bool, kMaxTypedOperands> placed{};
+  const auto place = [&](char letter, bool folded) -> int {
+    for (int k = 0; k < row.operandCount; ++k) {
+      if (placed[static_cast<std::size_t>(k)] || letters[static_cast<std::size_t>(k)] != letter) continue;
+      if ((FindOperandType(letter)->width == 0) != folded) return -1;
+      placed[static_cast<std::size_t>(k)] = true;
+      return k;
+    }
+    return -1;
+  };
+  int emitted = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    if (row.stepCount == kMaxInstructionLength) return 408;
+    EmitStep step;
+    int width = 1;
+    if (IsUpperHexDigit(text[at])) {
+      if (at + 1 == text.size() || !IsUpperHexDigit(text[at + 1])) return 401;
+      step.byte = static_cast<std::uint8_t>(HexDigit(text[at]) * 16 + HexDigit(text[at + 1]));
+      at += 2;
+      if (at < text.size() && text[at] == '+') {
+        if (at + 1 == text.size() || (step.operand = static_cast<std::int8_t>(place(text[at + 1], true))) < 0) return 401;
+        at += 2;
+      }
+    } else {
+      step.operand = static_cast<std::int8_t>(place(text[at], false));
+      if (step.operand < 0) return 401;
+      width = FindOperandType(text[at])->width;
+      ++at;
+    }
+    if (step.operand >= 0) row.operands[static_cast<std::size_t>(step.operand)].at = static_cast<std::uint8_t>(emitted);
+    row.steps[row.stepCount++] = step;
+    emitted += width;
+  }
+  if (std::find(placed.begin(), placed.begin() + row.operandCount, false) != placed.begin() + row.operandCount) {
+    return 401;
+  }
+  return emitted == row.length ? 0 : 408;
+}
+
+int ParseTypedRow(std::string_view opcodeText, InstructionEntry& row) {
+  std::array<char, kMaxTypedOperands> letters{};
+  if (!ParseTypedPattern(row.pattern, row, letters)) return 401;
+  return ParseTypedOpcode(opcodeText, row, letters);
+}
+
 }  // namespace
 
 std::optional<std::uint8_t> InstructionEntry::FirstEmittedByte() const {
+  if (IsTyped()) {
+    if (stepCount == 0 || steps[0].operand >= 0) return std::nullopt;
+    return steps[0].byte;
+  }
   if (opcodeCount <= 0) return std::nullopt;
   return opcode[static_cast<std::size_t>(opcodeCount - 1)];
 }
@@ -129,8 +213,11 @@ int CInstruction::ParseRow(std::string_view line, InstructionEntry& row, int& ar
     argument = kMaxInstructionLength;
     return 402;
   }
-  row.opcodeCount = ParseOpcode(opcodeText, row.opcode);
   if (!row.pattern.empty() && row.pattern.front() == '"') row.pattern = {};
+  // A type letter, being lower case, never fits a source character, so a
+  // row that holds one could fit nothing as an untyped row.
+  if (HasTypeLetter(row.pattern)) return ParseTypedRow(opcodeText, row);
+  row.opcodeCount = ParseOpcode(opcodeText, row.opcode);
   // Patterns are short: one look at each character finds both wildcards.
   row.bitRow = row.relativeRow = false;
   for (const char c : row.pattern) {
@@ -249,7 +336,7 @@ void CInstruction::BuildTree(MnemonicRows& entry) const {
   for (const int row : entry.rows) {
     int node = 0;
     for (const char c : Row(row).pattern) {
-      if (c == '*' || c == '!' || c == '@') break;
+      if (IsCaptureCharacter(c)) break;
       int child = nodes[static_cast<std::size_t>(node)].firstChild;
       while (child >= 0 && nodes[static_cast<std::size_t>(child)].character != c) {
         child = nodes[static_cast<std::size_t>(child)].nextSibling;

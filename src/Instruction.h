@@ -16,6 +16,72 @@
 namespace torvik {
 
 class CAssembler;
+struct Evaluation;
+
+// The types of operand a typed row names in its pattern, each by a
+// lower-case letter. What each type accepts and the bytes it gives are
+// decided in one place, CInstruction::EncodeTypedOperand.
+enum class OperandType : std::uint8_t {
+  UnsignedByte,   // n: 0..255 (larger values warn), no address or external
+  SignedByte,     // d, e: -128..127, no address or external
+  Word,           // w: 16 bits, low byte first; may be relocated or external
+  BigEndianWord,  // m: 16 bits, high byte first; no address or external
+  RelativeTarget, // r: a jump target, one signed byte from the next instruction
+  BitNumber,      // b: 0..7, times 8 added to a fixed byte (HH+b)
+};
+
+struct OperandTypeInfo {
+  char letter;
+  OperandType type;
+  std::uint8_t width;  // bytes of its own; 0 for a type folded into a fixed byte
+  bool emptyIsZero;    // an empty text counts 0 instead of being refused
+};
+
+inline constexpr OperandTypeInfo kOperandTypes[] = {
+    {'n', OperandType::UnsignedByte, 1, false},  {'d', OperandType::SignedByte, 1, true},
+    {'e', OperandType::SignedByte, 1, false},    {'w', OperandType::Word, 2, false},
+    {'m', OperandType::BigEndianWord, 2, false}, {'r', OperandType::RelativeTarget, 1, false},
+    {'b', OperandType::BitNumber, 0, false},
+};
+
+// The type a pattern letter names, or none.
+constexpr const OperandTypeInfo* FindOperandType(char letter) {
+  for (const auto& info : kOperandTypes) {
+    if (info.letter == letter) return &info;
+  }
+  return nullptr;
+}
+
+// The pattern characters that capture an operand: the wildcards of an
+// untyped row and the type letters of a typed one. A typed row holds no
+// wildcard and an untyped row no type letter, so one set serves both.
+inline constexpr std::array<bool, 256> kCaptureCharacters = [] {
+  std::array<bool, 256> captures{};
+  for (const char c : {'*', '!', '@'}) captures[static_cast<unsigned char>(c)] = true;
+  for (const auto& info : kOperandTypes) captures[static_cast<unsigned char>(info.letter)] = true;
+  return captures;
+}();
+inline bool IsCaptureCharacter(char c) { return kCaptureCharacters[static_cast<unsigned char>(c)]; }
+
+// Operands a typed row may have: each takes a byte of its own or is folded
+// into one, so a row of at most kMaxInstructionLength bytes has no more.
+inline constexpr int kMaxTypedOperands = kMaxInstructionLength;
+
+// One operand of a typed row, in pattern order.
+struct TypedOperand {
+  OperandType type = OperandType::UnsignedByte;
+  bool emptyIsZero = false;
+  std::uint8_t width = 1;  // 0: folded into the fixed byte it follows
+  std::uint8_t at = 0;     // where its first byte stands in the instruction
+};
+
+// One item of a typed row's bytes, in the order they are emitted: a fixed
+// byte (operand -1), an operand's bytes, or a fixed byte that an operand of
+// width 0 is added to.
+struct EmitStep {
+  std::uint8_t byte = 0;
+  std::int8_t operand = -1;
+};
 
 struct InstructionEntry {
   // Views of the text the row was parsed from; CInstruction keeps the text
@@ -34,12 +100,23 @@ struct InstructionEntry {
   int OperandBytes() const { return length - opcodeCount; }
   bool IsBitRow() const { return bitRow; }
   bool IsRelativeRow() const { return relativeRow; }
+
+  // A typed row: its pattern names operands by type letters, and `steps`
+  // give its bytes in emitted order (`opcode` and `opcodeCount` stay empty).
+  std::uint8_t operandCount = 0;
+  std::uint8_t stepCount = 0;
+  bool hasWord = false;  // an operand of type Word, which may add a byte
+  std::array<TypedOperand, kMaxTypedOperands> operands{};
+  std::array<EmitStep, kMaxInstructionLength> steps{};
+  bool IsTyped() const { return operandCount > 0; }
+
   // The byte emitted first, if the row has one.
   std::optional<std::uint8_t> FirstEmittedByte() const;
 };
 
 // A statement that fits a row, with the operand text that row captured (a
-// view into the statement).
+// view into the statement). For a typed row, which captures one text per
+// operand, it is the whole operand field, which the row splits again.
 struct InstructionMatch {
   int row = -1;
   std::string_view operand;
@@ -118,12 +195,28 @@ class CInstruction {
   void AddRow(InstructionEntry row);
   // Points the row's texts at copies that live as long as the table.
   void KeepText(InstructionEntry& row);
+  // The texts a pattern's captures took, blanks around each removed; an
+  // untyped row keeps only the last.
+  struct Captures {
+    std::array<std::string_view, kMaxTypedOperands> text{};
+    std::string_view last;
+  };
   // Whether the pattern's walk over the operand from `start` fits; fills
-  // `operand` with what the row's wildcards captured.
-  static bool Fits(std::string_view pattern, std::string_view statement, std::size_t start,
-                   std::string_view& operand);
+  // `captures` with what it captured.
+  static bool Fits(std::string_view pattern, std::string_view statement, std::size_t start, Captures& captures);
+  static Captures CapturesOf(const InstructionEntry& row, std::string_view field);
   void EmitOpcode(const InstructionEntry& row, std::string_view operand);
   int EmitOperand(const InstructionEntry& row, std::string_view operand, std::int32_t start);
+  void CheckByteLinks(std::string_view text, const Evaluation& evaluation);
+
+  struct TypedText;  // a typed operand's text, evaluated once
+  struct TypedBytes {
+    std::array<std::uint8_t, 3> bytes{};
+    std::uint8_t count = 0;
+  };
+  int EncodeTyped(const InstructionEntry& row, std::string_view field, std::int32_t start);
+  TypedBytes EncodeTypedOperand(const InstructionEntry& row, const TypedOperand& operand, const TypedText& typed,
+                                std::int32_t address, std::int32_t start);
 
   // The rows of one mnemonic in a tree of the fixed characters their
   // patterns begin with, up to the first wildcard. Only the rows whose

@@ -12,46 +12,85 @@ namespace torvik {
 
 namespace {
 
-bool IsWildcard(char c) { return c == '*' || c == '!' || c == '@'; }
-
 std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
   while (pos < text.size() && text[pos] == ' ') ++pos;
   return pos;
 }
 
+// A capture without the blanks around it; a blank inside a character
+// constant stays. A capture of blanks only is kept as written, so that an
+// untyped row's operand draws the evaluator's message as it always did.
+std::string_view TrimCapture(std::string_view text) {
+  const std::size_t begin = SkipBlanks(text, 0);
+  if (begin == text.size()) return text;
+  if (text.back() != ' ') return text.substr(begin);
+  std::size_t end = begin;
+  bool quoted = false;
+  for (std::size_t i = begin; i < text.size(); ++i) {
+    if (quoted && text[i] == '\\' && i + 1 < text.size()) {
+      end = ++i + 1;
+      continue;
+    }
+    if (text[i] == '\'') quoted = !quoted;
+    if (text[i] != ' ' || quoted) end = i + 1;
+  }
+  return text.substr(begin, end - begin);
+}
+
 }  // namespace
 
+// Blanks in the operand are passed over before each fixed pattern
+// character; what a capture takes is trimmed once the row fits.
 bool CInstruction::Fits(std::string_view pattern, std::string_view statement, std::size_t start,
-                        std::string_view& operand) {
-  operand = {};
+                        Captures& captures) {
   std::size_t j = start;
   std::size_t l = 0;
+  std::size_t count = 0;
+  const auto capture = [&](std::string_view text) {
+    captures.last = text;
+    if (count < captures.text.size()) captures.text[count] = text;
+    ++count;
+  };
+  const auto trimmed = [&] {
+    captures.last = TrimCapture(captures.last);
+    for (std::size_t k = 0; k < std::min(count, captures.text.size()); ++k) captures.text[k] = TrimCapture(captures.text[k]);
+    return true;
+  };
+  captures.last = {};
   while (l < pattern.size()) {
     const char c = pattern[l];
-    if (IsWildcard(c)) {
+    if (IsCaptureCharacter(c)) {
       if (l + 1 == pattern.size()) {
-        // A wildcard that ends the pattern takes the rest of the statement.
-        operand = statement.substr(j);
-        return true;
+        // A capture that ends the pattern takes the rest of the statement.
+        capture(statement.substr(j));
+        return trimmed();
       }
       // Capture up to the first occurrence of the pattern's next character,
       // which is then compared like any other.
       const std::size_t stop = std::min(statement.find(pattern[l + 1], j), statement.size());
-      operand = statement.substr(j, stop - j);
+      capture(statement.substr(j, stop - j));
       j = stop;
       ++l;
       continue;
     }
+    j = SkipBlanks(statement, j);
     if (j >= statement.size() || AsciiUpper(statement[j]) != c) return false;
     ++j;
     ++l;
   }
-  return SkipBlanks(statement, j) == statement.size();
+  return SkipBlanks(statement, j) == statement.size() && trimmed();
+}
+
+CInstruction::Captures CInstruction::CapturesOf(const InstructionEntry& row, std::string_view field) {
+  Captures captures;
+  Fits(row.pattern, field, 0, captures);
+  return captures;
 }
 
 std::span<const int> CInstruction::Candidates(const MnemonicRows& entry, std::string_view operand) const {
   const PrefixNode* node = &entry.nodes.front();
   for (const char c : operand) {
+    if (c == ' ') continue;  // as the walk of a pattern passes blanks
     const char upper = AsciiUpper(c);
     int child = node->firstChild;
     while (child >= 0 && entry.nodes[static_cast<std::size_t>(child)].character != upper) {
@@ -100,9 +139,10 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
     owner_.Error(404, mnemonic);
     return std::nullopt;
   }
-  std::string_view operand;
+  Captures captures;
   for (const int row : Candidates(*rows, statement.substr(p))) {
-    if (Fits(Row(row).pattern, statement, p, operand)) {
+    if (Fits(Row(row).pattern, statement, p, captures)) {
+      const std::string_view operand = Row(row).IsTyped() ? statement.substr(p) : captures.last;
       const InstructionMatch match{row, operand};
       matches_.Insert(statement, {static_cast<std::int16_t>(row), static_cast<std::uint16_t>(match.OperandOffset(statement)),
                                   static_cast<std::uint16_t>(operand.size())});

@@ -17,12 +17,19 @@ so that a few thousand statements cost only a handful of processes.
 Index displacements are written with their sign, (IX+5), (IX-5), and
 (IX) for 0, and compared with binutils' (ix+5), (ix-5), (ix+0).
 
+Typed rows (a lower-case type letter in the pattern, the opcode column in
+emitted order) are read the same way: each operand gets the values of its
+type, and a signed byte one step past either end of its range must draw
+error 226.
+
 Besides the byte comparison it checks that:
   * the table loads without any diagnostic and has at most 599 rows;
   * no pattern holds a subtracted wildcard such as (IX-*), nor (IX+*),
     which would refuse (IX-5): a displacement row is written (IX*);
   * no fixed (IX)/(IY) row with displacement 0 duplicates an (IX*) row;
   * a relative jump one step past either end of its range draws error 213;
+  * a signed byte (d, e) one step past either end of -128..127 draws
+    error 226 and nothing else;
   * a form that has only a fixed (IX)/(IY) row with displacement 0
     (BIT b,(IX), RLC (IX), LD (IX),n, ...) refuses (IX+5) and (IX-5)
     with error 405 and writes no object file.
@@ -50,6 +57,14 @@ IMM16 = [0, 1, 127, 128, 255, 0x1234, 0xFFFF, -1]
 # older spellings (IX+0) and (IX+-5) must still give the same bytes.
 DISP = [('', 0), ('+5', 5), ('+127', 127), ('-1', -1), ('-5', -5),
         ('-128', -128), ('+0', 0), ('+-5', -5)]
+DISP_OUT = [('+128', 128), ('-129', -129)]
+SIGNED = [-128, -1, 0, 127]
+SIGNED_OUT = [128, -129]
+# The type each letter of a typed row names, as the oracle's value kind,
+# and the bytes of its own (0: added to the fixed byte before it).
+TYPES = {'n': ('imm8', 1), 'd': ('disp', 1), 'e': ('signed', 1),
+         'w': ('imm16', 2), 'm': ('imm16be', 2), 'r': ('rel', 1),
+         'b': ('bit', 0)}
 FIXED_DISP = ['+5', '-5']
 INDEX_RE = re.compile(r'\(I[XY]\)')
 BITS = list(range(8))
@@ -66,6 +81,7 @@ class Row:
         self.pattern = pattern
         self.opcode = opcode            # bytes in table order
         self.length = length
+        self.typed = any(c in TYPES for c in pattern)
 
     @property
     def operand_bytes(self):
@@ -105,6 +121,28 @@ def parse_opcode(text):
     return out
 
 
+def typed_length(row, column):
+    """The bytes a typed row's opcode column gives, or None when the
+    column cannot be read or does not place each operand once."""
+    letters = sorted(c for c in row.pattern if c in TYPES)
+    placed, total = [], 0
+    for m in re.finditer(r'([0-9A-F]{2})(\+([a-z]))?|([a-z])|(.)', column):
+        if m.group(5):
+            return None
+        if m.group(1):
+            total += 1
+            if m.group(3):
+                if TYPES.get(m.group(3), ('', 1))[1] != 0:
+                    return None
+                placed.append(m.group(3))
+        else:
+            if TYPES.get(m.group(4), ('', 0))[1] == 0:
+                return None
+            placed.append(m.group(4))
+            total += TYPES[m.group(4)][1]
+    return total if sorted(placed) == letters else None
+
+
 def load_table(path):
     rows, problems = [], []
     with open(path, newline=None) as f:
@@ -125,34 +163,45 @@ def load_table(path):
             pattern = '' if fields[1].startswith('"') else fields[1]
             opcode = parse_opcode(fields[2])
             row = Row(lineno, fields[0], pattern, opcode, length)
-            n = row.operand_bytes
-            relative = '@' in pattern
-            if not 1 <= length <= 8 or not opcode or n < 0 or n > 2 \
-                    or (relative and n != 1):
-                problems.append('%s: length %d does not fit %d opcode bytes'
-                                % (row, length, len(opcode)))
-            if re.search(r'-[*!@]', pattern):
+            if row.typed:
+                row.opcode = []
+                if typed_length(row, fields[2]) != length:
+                    problems.append('%s: opcode column "%s" does not give '
+                                    '%d bytes' % (row, fields[2], length))
+            else:
+                n = row.operand_bytes
+                relative = '@' in pattern
+                if not 1 <= length <= 8 or not opcode or n < 0 or n > 2 \
+                        or (relative and n != 1):
+                    problems.append('%s: length %d does not fit %d opcode '
+                                    'bytes' % (row, length, len(opcode)))
+            if re.search(r'-[*!@a-z]', pattern):
                 problems.append('%s: subtracted wildcard' % row)
-            if re.search(r'\(I[XY]\+[*!@]', pattern):
-                problems.append('%s: (IX+*) refuses (IX-5); write (IX*)'
+            if re.search(r'\(I[XY]\+[*!@a-z]', pattern):
+                problems.append('%s: (IX+*) refuses (IX-5); write (IXd)'
                                 % row)
-            if pattern != pattern.upper():
-                problems.append('%s: lower-case pattern letter' % row)
+            if re.search(r'[a-z]', re.sub('[%s]' % ''.join(TYPES), '',
+                                          pattern)):
+                problems.append('%s: lower-case letter names no type' % row)
             rows.append(row)
     if len(rows) > MAX_ROWS:
         problems.append('%d rows, at most %d load' % (len(rows), MAX_ROWS))
     general = {(r.mnemonic.upper(), r.pattern) for r in rows}
     for row in rows:
-        if is_fixed_disp(row) and (row.mnemonic.upper(), INDEX_RE.sub(
-                lambda m: m.group(0)[:-1] + '*)', row.pattern)) in general:
-            problems.append('%s: duplicates the (IX*) row' % row)
+        for letter in '*d':
+            if is_fixed_disp(row) and (row.mnemonic.upper(), INDEX_RE.sub(
+                    lambda m: m.group(0)[:-1] + letter + ')',
+                    row.pattern)) in general:
+                problems.append('%s: duplicates the (IX%s) row'
+                                % (row, letter))
     return rows, problems
 
 
 def is_fixed_disp(row):
     """A row with a fixed (IX)/(IY) whose opcode holds displacement 0."""
     emitted = row.opcode[::-1]
-    return bool(INDEX_RE.search(row.pattern)) and len(emitted) >= 3 \
+    return not row.typed and bool(INDEX_RE.search(row.pattern)) \
+        and len(emitted) >= 3 \
         and emitted[0] in (0xDD, 0xFD) and emitted[2] == 0
 
 
@@ -181,13 +230,19 @@ def torvik_num(v):
     return str(v)
 
 
+CAPTURES = '*!@' + ''.join(TYPES)
+
+
 def split_pattern(pattern):
-    """Pattern as a list of fixed strings and wildcard characters."""
-    return [p for p in re.split(r'([*!@])', pattern) if p != '']
+    """Pattern as a list of fixed strings and capture characters."""
+    return [p for p in re.split('([%s])' % re.escape(CAPTURES), pattern)
+            if p != '']
 
 
 def wildcard_kind(parts, i, row):
     w = parts[i]
+    if row.typed:
+        return TYPES[w][0]
     if w == '!':
         return 'bit'
     if w == '@':
@@ -203,7 +258,7 @@ def instantiate(row, parts, values):
     t, g = [], []
     vi = iter(values)
     for i, p in enumerate(parts):
-        if p not in '*!@':
+        if p not in CAPTURES:
             t.append(p)
             g.append(gnu_fixed(p))
             continue
@@ -213,6 +268,9 @@ def instantiate(row, parts, values):
             text, v = v
             t.append(text)
             g.append('%+d' % v)             # (ix+0), (ix+5), (ix-5)
+        elif kind == 'imm16be':
+            t.append(torvik_num(v))
+            g.append(str(v))
         elif kind == 'rel':
             dist = v + row.length           # $ is the statement's first byte
             t.append('$%+d' % dist)
@@ -225,9 +283,9 @@ def instantiate(row, parts, values):
 
 def value_lists(row, parts):
     kinds = [wildcard_kind(parts, i, row)
-             for i, p in enumerate(parts) if p in '*!@']
-    pools = {'bit': BITS, 'rel': REL_IN, 'disp': DISP,
-             'imm8': IMM8, 'imm16': IMM16}
+             for i, p in enumerate(parts) if p in CAPTURES]
+    pools = {'bit': BITS, 'rel': REL_IN, 'disp': DISP, 'signed': SIGNED,
+             'imm8': IMM8, 'imm16': IMM16, 'imm16be': IMM16}
     combos = [[]]
     for k in kinds:
         combos = [c + [v] for c in combos for v in pools[k]]
@@ -238,9 +296,23 @@ def statement(mnemonic, operand, sep=' '):
     return (mnemonic + sep + operand) if operand else mnemonic
 
 
+def signed_out(row, parts, kinds, first):
+    """Statements with one signed byte one step out of range, the other
+    operands at their first values. Untyped rows wrap as they always did."""
+    out = []
+    for k, kind in enumerate(kinds if row.typed else []):
+        for v in {'disp': DISP_OUT, 'signed': SIGNED_OUT}.get(kind, []):
+            values = list(first)
+            values[k] = v
+            t, _ = instantiate(row, parts, values)
+            out.append(Form(row, statement(row.mnemonic, t), None))
+    return out
+
+
 def build_forms(rows):
-    """Returns (forms to compare, out-of-range jumps, refused (IX+d))."""
-    forms, rel_out, refused = [], [], []
+    """Returns (forms to compare, out-of-range jumps, refused (IX+d),
+    out-of-range signed bytes)."""
+    forms, rel_out, refused, wide = [], [], [], []
     for row in rows:
         parts = split_pattern(row.pattern)
         kinds, combos = value_lists(row, parts)
@@ -254,6 +326,7 @@ def build_forms(rows):
                 forms.append(Form(row, statement(row.mnemonic.lower(),
                                                  t.lower(), '\t'),
                                   statement(row.mnemonic.lower(), g)))
+        wide += signed_out(row, parts, kinds, combos[0])
         if 'rel' in kinds:
             for d in REL_OUT:
                 t, _ = instantiate(row, parts, [d])
@@ -263,7 +336,7 @@ def build_forms(rows):
             for d in FIXED_DISP:
                 text = INDEX_RE.sub(lambda m: m.group(0)[:-1] + d + ')', t)
                 refused.append(Form(row, statement(row.mnemonic, text), None))
-    return forms, rel_out, refused
+    return forms, rel_out, refused, wide
 
 
 def run(cmd, cwd, timeout=120):
@@ -488,7 +561,7 @@ def main():
 
     rows, problems = load_table(tools.table)
     failures = ['table: ' + p for p in problems]
-    forms, rel_out, refused = build_forms(rows)
+    forms, rel_out, refused, wide = build_forms(rows)
 
     if tools.workdir:
         os.makedirs(tools.workdir, exist_ok=True)
@@ -496,13 +569,13 @@ def main():
     else:
         root = tempfile.mkdtemp(prefix='torvik-oracle-')
     try:
-        failures += check(tools, root, forms, rel_out, refused)
+        failures += check(tools, root, forms, rel_out, refused, wide)
     finally:
         if not tools.workdir:
             shutil.rmtree(root, ignore_errors=True)
 
     checked = len(forms) + (0 if tools.binutils_only
-                            else len(rel_out) + len(refused))
+                            else len(rel_out) + len(refused) + len(wide))
     for f in failures:
         print(f)
     print('%s: %d rows, %d forms checked, %d difference(s)'
@@ -510,7 +583,7 @@ def main():
     return 1 if failures else 0
 
 
-def check(tools, root, forms, rel_out, refused):
+def check(tools, root, forms, rel_out, refused, wide):
     failures = []
     batches = list(chunks(forms, CHUNK))
     gdirs = []
@@ -554,6 +627,19 @@ def check(tools, root, forms, rel_out, refused):
             failures.append('%s: "%s": expected error 213, got %s%s' % (
                 form.row, form.torvik, codes or 'none',
                 ' and an object file' if obj is not None else ''))
+
+    # Signed bytes one step out of range, one statement a line: each line
+    # draws error 226 alone, and no object file is written.
+    if wide:
+        obj, msgs, _ = tv.assemble([form.torvik for form in wide])
+        if obj is not None:
+            failures.append('signed bytes out of range: an object file '
+                            'was written')
+        for n, form in enumerate(wide, 1):
+            got = [(k, c) for k, c, _, _ in msgs.get(n, [])]
+            if got != [('Error', 226)]:
+                failures.append('%s: "%s": expected only error 226, got %s'
+                                % (form.row, form.torvik, got or 'none'))
 
     # A nonzero displacement where only the displacement-0 row exists:
     # one error 405 naming the mnemonic, and no object file.
