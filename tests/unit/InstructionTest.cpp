@@ -8,22 +8,46 @@ namespace {
 struct RowCase {
   const char* line;
   int code;          // 0: loads
-  const char* opcode;  // the stored opcode bytes, in column order
+  const char* opcode;  // the stored opcode bytes, in column order, and the flags
   int length;
   const char* pattern;
 };
 
+std::string HexByte(std::uint8_t byte) { return ToHex(std::string(1, static_cast<char>(byte))); }
+
+// An untyped row as its opcode bytes and flags; a typed row as its bytes
+// in emitted order, each operand shown as its place in the pattern and
+// the offset of its byte.
+std::string Describe(const InstructionEntry& row) {
+  std::string text;
+  if (!row.IsTyped()) {
+    for (int i = 0; i < row.opcodeCount; ++i) text += HexByte(row.opcode[static_cast<std::size_t>(i)]) + " ";
+    return text + (row.IsBitRow() ? "bit " : "") + (row.IsRelativeRow() ? "relative " : "");
+  }
+  for (int s = 0; s < row.stepCount; ++s) {
+    const EmitStep& step = row.steps[static_cast<std::size_t>(s)];
+    if (step.operand < 0) {
+      text += HexByte(step.byte) + " ";
+      continue;
+    }
+    const TypedOperand& operand = row.operands[static_cast<std::size_t>(step.operand)];
+    if (operand.width == 0) text += HexByte(step.byte) + "+";
+    text += std::to_string(step.operand) + "@" + std::to_string(operand.at) + " ";
+  }
+  return text + (row.hasWord ? "word " : "");
+}
+
 class ParseRow : public ::testing::TestWithParam<RowCase> {};
 
+// Untyped rows load as they always did, odd ones included; a row with a
+// type letter is typed, and a wrong one is refused.
 TEST_P(ParseRow, ReadsFiveFieldsAndChecksTheRow) {
   InstructionEntry row;
   int argument = 0;
   const int code = CInstruction::ParseRow(GetParam().line, row, argument);
   EXPECT_EQ(code, GetParam().code) << GetParam().line;
   if (code != 0) return;
-  std::string opcode;
-  for (int i = 0; i < row.opcodeCount; ++i) opcode += ToHex(std::string(1, static_cast<char>(row.opcode[static_cast<std::size_t>(i)]))) + " ";
-  EXPECT_EQ(opcode, GetParam().opcode);
+  EXPECT_EQ(Describe(row), GetParam().opcode) << GetParam().line;
   EXPECT_EQ(row.length, GetParam().length);
   EXPECT_EQ(row.pattern, GetParam().pattern);
 }
@@ -31,7 +55,7 @@ TEST_P(ParseRow, ReadsFiveFieldsAndChecksTheRow) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, ParseRow,
     ::testing::Values(RowCase{"LD A,B 78 1 0", 0, "78 ", 1, "A,B"},
-                      RowCase{"BIT\t!,A 47CB 2 0", 0, "47 CB ", 2, "!,A"},
+                      RowCase{"BIT\t!,A 47CB 2 0", 0, "47 CB bit ", 2, "!,A"},
                       RowCase{"NOP \"\" 00 1 0", 0, "00 ", 1, ""},
                       RowCase{"NOP \"junk 00 1 0", 0, "00 ", 1, ""},
                       RowCase{"X Y ZZ 1 0", 0, "", 1, "Y"},
@@ -47,6 +71,38 @@ INSTANTIATE_TEST_SUITE_P(
                       RowCase{"X Y 0102 1 0", 408, "", 0, ""},   // shorter than its opcode
                       RowCase{"X * 01 4 0", 408, "", 0, ""},     // three operand bytes
                       RowCase{"JR @ 18 3 0", 408, "", 0, ""}));  // two displacement bytes
+
+INSTANTIATE_TEST_SUITE_P(
+    UntypedAsBefore, ParseRow,
+    ::testing::Values(RowCase{"BIT !,(IX) 4600CBDD 4 0", 0, "46 00 CB DD bit ", 4, "!,(IX)"},
+                      RowCase{"JR NZ,@ 20 2 0", 0, "20 relative ", 2, "NZ,@"},
+                      RowCase{"X *,! 47CB 3 0", 0, "47 CB bit ", 3, "*,!"},
+                      RowCase{"ld x,y 11 1 0", 0, "11 ", 1, "x,y"},        // letters that name no type
+                      RowCase{"X (IX*) 7edd 3 0", 0, "7E DD ", 3, "(IX*)"},  // lower-case hex
+                      RowCase{"X Y 0x12 2 0", 0, "00 12 ", 2, "Y"},
+                      RowCase{"X \"n 00 1 0", 0, "00 ", 1, ""}));           // a quote empties it first
+
+INSTANTIATE_TEST_SUITE_P(
+    Typed, ParseRow,
+    ::testing::Values(RowCase{"LD A,(IXd) DD7Ed 3 0", 0, "DD 7E 0@2 ", 3, "A,(IXd)"},
+                      RowCase{"LD (IXd),n DD36dn 4 0", 0, "DD 36 0@2 1@3 ", 4, "(IXd),n"},
+                      RowCase{"BIT b,(IYd) FDCBd46+b 4 0", 0, "FD CB 1@2 46+0@3 ", 4, "b,(IYd)"},
+                      RowCase{"NR n,n ED91nn 4 0", 0, "ED 91 0@2 1@3 ", 4, "n,n"},
+                      RowCase{"J w,e C3we 4 0", 0, "C3 0@1 1@3 word ", 4, "w,e"},
+                      RowCase{"PUSH m ED8Am 4 0", 0, "ED 8A 0@2 ", 4, "m"},
+                      RowCase{"JR r 18r 2 0", 0, "18 0@1 ", 2, "r"},
+                      RowCase{"X n 3Enn 3 0", 401, "", 0, ""},     // placed twice
+                      RowCase{"X n,n 3En 2 0", 401, "", 0, ""},    // one not placed
+                      RowCase{"X n 3en 2 0", 401, "", 0, ""},      // lower-case hex
+                      RowCase{"X n 3 2 0", 401, "", 0, ""},        // half a byte
+                      RowCase{"X b 46b 1 0", 401, "", 0, ""},      // a bit number not folded
+                      RowCase{"X n 46+n 1 0", 401, "", 0, ""},     // a byte folded
+                      RowCase{"X nn 3Enn 3 0", 401, "", 0, ""},    // the first could not end
+                      RowCase{"X *,n 3En 2 0", 401, "", 0, ""},    // a wildcard in a typed row
+                      RowCase{"X q,n 3En 2 0", 401, "", 0, ""},    // a letter that names no type
+                      RowCase{"X n 3En 3 0", 408, "", 0, ""},      // two bytes, not three
+                      RowCase{"X w 3Ew 2 0", 408, "", 0, ""},
+                      RowCase{"X n 0102030405060708n 8 0", 408, "", 0, ""}));
 
 class Loader : public ::testing::Test {
  protected:
@@ -171,7 +227,15 @@ constexpr const char* kTable =
     "BIT !,A 47CB 2 0\n"
     "NOP \"\" 00 1 0\n"
     "EIGHTCHR * 3E 2 0\n"
-    "NINECHARS * 06 2 0\n";
+    "NINECHARS * 06 2 0\n"
+    "LDX A,(IXd) DD7Ed 3 0\n"
+    "LDX (IXd),n DD36dn 4 0\n"
+    "BIT b,(IXd) DDCBd46+b 4 0\n"
+    "ADD SP,e E8e 2 0\n"
+    "PUSH m ED8Am 4 0\n"
+    "CALLX w,n CDwn 4 0\n"
+    "JX w E9w 3 0\n"
+    "JRX r 18r 2 0\n";
 
 struct EncodeCase {
   const char* statement;
@@ -217,6 +281,15 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodeCase{"ninecharsx 7", "", 0, Err(404, "Unrecognized instruction: \"ninecharsx\"")},
                       EncodeCase{"   ", "", 0, ""}));
 
+// Blanks are passed over before every fixed pattern character and around
+// every capture, so the row meant is the one that fits.
+INSTANTIATE_TEST_SUITE_P(
+    Blanks, Encode,
+    ::testing::Values(EncodeCase{"ld a, (5)", "3A 05 00", 3, ""}, EncodeCase{"ld a , b", "78", 1, ""},
+                      EncodeCase{"ld a,( 2+1 )  ", "3A 03 00", 3, ""}, EncodeCase{"ld a, ' '", "3E 20", 2, ""},
+                      EncodeCase{"ldx a,( ix + 1 )", "DD 7E 01", 3, ""}, EncodeCase{"ldx a,( ix )", "DD 7E 00", 3, ""},
+                      EncodeCase{"ld a,  ", "3E 00", 2, Err(300, "Invalid expression: \"  \"")}));
+
 INSTANTIATE_TEST_SUITE_P(
     Values, Encode,
     ::testing::Values(EncodeCase{"ld a,256", "3E 00", 2, Warn(401, "Argument value truncated to 8 bits")},
@@ -224,7 +297,34 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodeCase{"ld hl,$12345", "21 45 23", 3, Warn(400, "Argument value truncated to 16 bits")},
                       EncodeCase{"bit 3,a", "CB 5F", 2, ""},
                       EncodeCase{"bit 9,a", "CB 4F", 2, Warn(402, "Illegal bit value")},
-                      EncodeCase{"bit -1,a", "CB 3F", 2, ""}, EncodeCase{"bit -9,a", "CB 3F", 2, ""}));
+                      EncodeCase{"bit -1,a", "CB 3F", 2, ""}, EncodeCase{"bit -9,a", "CB 3F", 2, ""},
+                      EncodeCase{"bit ext,a", "CB 47", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"bit bound,a", "CB 57", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"bit lbl-$10,a", "CB 47", 2, Err(217, "Relative symbol cannot be used as 8 bit constant")}));
+
+INSTANTIATE_TEST_SUITE_P(
+    TypedOperands, Encode,
+    ::testing::Values(EncodeCase{"ldx a,(ix+127)", "DD 7E 7F", 3, ""}, EncodeCase{"ldx a,(ix-128)", "DD 7E 80", 3, ""},
+                      EncodeCase{"ldx a,(ix+128)", "DD 7E 80", 3, Err(226, "Signed 8 bit value out of range")},
+                      EncodeCase{"ldx a,(ix-129)", "DD 7E 7F", 3, Err(226, "Signed 8 bit value out of range")},
+                      EncodeCase{"ldx a,(ix+lbl)", "DD 7E 10", 3, Err(217, "Relative symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"ldx a,(ix+ext)", "DD 7E 00", 3, Err(212, "External symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"ldx (ix-1),255", "DD 36 FF FF", 4, ""},
+                      EncodeCase{"ldx (ix),256", "DD 36 00 00", 4, Warn(401, "Argument value truncated to 8 bits")},
+                      EncodeCase{"ldx (ix+2), ", "DD 36 02 00", 4, Err(306, "Value or expression expected")},
+                      EncodeCase{"bit 7,(ix-2)", "DD CB FE 7E", 4, ""},
+                      EncodeCase{"bit 9,(ix)", "DD CB 00 4E", 4, Warn(402, "Illegal bit value")},
+                      EncodeCase{"bit ext,(ix)", "DD CB 00 46", 4, Err(212, "External symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"add sp,-2", "E8 FE", 2, ""},
+                      EncodeCase{"add sp,", "E8 00", 2, Err(306, "Value or expression expected")},
+                      EncodeCase{"push $1234", "ED 8A 12 34", 4, ""},
+                      EncodeCase{"push $12345", "ED 8A 23 45", 4, Warn(400, "Argument value truncated to 16 bits")},
+                      EncodeCase{"push lbl", "ED 8A 00 10", 4, Err(217, "Relative symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"push bound", "ED 8A 00 02", 4, Err(212, "External symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"callx ext+1,5", "CD 01 00 00 05", 5, ""},
+                      EncodeCase{"jx ext", "E9 00 00 00", 4, Err(407, "External relocation not supported for instruction")},
+                      EncodeCase{"jrx $182", "18 80", 2, Err(213, "Relative jump too long")},
+                      EncodeCase{"jrx ext", "18 FE", 2, Err(215, "External symbol cannot be the target of a relative jump") + Err(213, "Relative jump too long")}));
 
 INSTANTIATE_TEST_SUITE_P(
     RelativeJumps, Encode,
@@ -264,12 +364,32 @@ TEST(Encode, RecordsAtTheOperandAndAddsALineRecord) {
   EXPECT_EQ(rig.image.LineRecords()[1].address, 0x104);
 }
 
-TEST(Encode, ABlankWhereThePatternHasAFixedCharacterDoesNotFit) {
+TEST(Encode, ABlankBeforeAFixedCharacterIsPassedOverButNoOtherCharacter) {
   Rig rig;
   rig.LoadTable("LD A,B 78 1 0\n");
   EXPECT_EQ(rig.assembler.Instructions().Encode("ld a,b"), 1);
-  EXPECT_EQ(rig.assembler.Instructions().Encode("ld a, b"), 0);
+  EXPECT_EQ(rig.assembler.Instructions().Encode("ld a, b"), 1);
+  EXPECT_EQ(rig.assembler.Instructions().Encode("ld a,,b"), 0);
   EXPECT_EQ(rig.TakeOutput(), Err(405, "Unrecognized argument format for \"ld\" instruction"));
+}
+
+// An external word that is not the last operand moves the bytes after it
+// by its extra byte, and what is recorded for them.
+TEST(Encode, TypedWordsRecordAtTheirOwnBytes) {
+  Rig rig;
+  rig.LoadTable("TWO w,w CDww 5 0\n");
+  rig.assembler.Symbols().Define("lbl", 0x10, false, true, false, std::nullopt);
+  rig.assembler.Symbols().Define("ext", 0, true, false, false, std::nullopt);
+  rig.AtLocation(0x100);
+  std::optional<InstructionMatch> match;
+  EXPECT_EQ(rig.assembler.Instructions().Size("two ext,lbl", match), 6);
+  EXPECT_EQ(rig.assembler.Instructions().Encode("two ext,lbl", match), 6);
+  const auto& code = rig.image.Code();
+  EXPECT_EQ(ToHex(std::string(code.begin(), code.end())), "CD 00 00 00 10 00");
+  ASSERT_EQ(rig.image.ExternalCount(), 1u);
+  EXPECT_EQ(rig.image.External(0).addresses, std::vector<std::int32_t>{0x101});
+  EXPECT_EQ(rig.image.LocalRelocations().addresses, std::vector<std::int32_t>{0x104});
+  EXPECT_EQ(rig.TakeOutput(), "");
 }
 
 TEST(Encode, RowWithoutOpcodeEmitsItsOperandOnly) {
