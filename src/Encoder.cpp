@@ -12,16 +12,14 @@ bool TakesExternalOperand(std::optional<std::uint8_t> firstByte) {
   return firstByte && (*firstByte == 0x21 || *firstByte == 0xC3 || *firstByte == 0xCD);
 }
 
-bool IsBlank(std::string_view text) { return text.find_first_not_of(' ') == std::string_view::npos; }
+bool IsBlank(std::string_view text) {
+  for (const char c : text) {
+    if (c != ' ') return false;
+  }
+  return true;
+}
 
 }  // namespace
-
-struct CInstruction::TypedText {
-  std::string_view text;
-  bool missing = false;   // empty or blanks only
-  bool external = false;  // a Word that names an external symbol: one byte 0 follows it
-  Evaluation evaluation;
-};
 
 int CInstruction::Size(std::string_view statement, std::optional<InstructionMatch>& match) {
   match = Match(statement);
@@ -124,11 +122,10 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
   return external ? 1 : 0;
 }
 
-// What each operand type accepts, and the bytes it gives: a folded type
-// gives the amount added to its fixed byte. The checks are made in
-// pattern order, before any byte of the row is emitted.
+// What each operand type accepts, and the bytes it gives at `address`: a
+// folded type gives the amount added to its fixed byte.
 CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry& row, const TypedOperand& operand,
-                                                          const TypedText& typed, std::int32_t address,
+                                                          std::string_view text, std::int32_t address,
                                                           std::int32_t start) {
   const auto bytes = [](std::int32_t value, int count) {
     TypedBytes out;
@@ -136,12 +133,11 @@ CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry
     for (int i = 0; i < count; ++i) out.bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
     return out;
   };
-  if (typed.missing) {
+  if (IsBlank(text)) {
     if (!operand.emptyIsZero) owner_.Error(306, "");
     return bytes(0, operand.width == 0 ? 1 : operand.width);
   }
-  const std::string_view text = typed.text;
-  const Evaluation& evaluation = typed.evaluation;
+  const Evaluation evaluation = owner_.EvaluateTracked(text);
   const std::int32_t value = evaluation.value;
   switch (operand.type) {
     case OperandType::UnsignedByte:
@@ -152,18 +148,18 @@ CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry
       CheckByteLinks(text, evaluation);
       if (value < -128 || value > 127) owner_.Error(226, "");
       return bytes(value, 1);
-    case OperandType::BigEndianWord: {
+    case OperandType::BigEndianWord:
       CheckByteLinks(text, evaluation);
       if (value > 65535) owner_.Warning(400, "");
       return bytes(((value & 0xFF) << 8) | ((value >> 8) & 0xFF), 2);
-    }
-    case OperandType::Word:
+    case OperandType::Word: {
       // An external operand is followed by one byte 0.
       if (value > 65535) owner_.Warning(400, "");
-      owner_.ExternalLinks(text, evaluation, address);
-      if (typed.external && !TakesExternalOperand(row.FirstEmittedByte())) owner_.Error(407, "");
+      const bool external = owner_.ExternalLinks(text, evaluation, address).external;
+      if (external && !TakesExternalOperand(row.FirstEmittedByte())) owner_.Error(407, "");
       owner_.CheckRelocatable(text, address, &evaluation);
-      return bytes(value & 0xFFFF, typed.external ? 3 : 2);
+      return bytes(value & 0xFFFF, external ? 3 : 2);
+    }
     case OperandType::RelativeTarget: {
       if (owner_.ExternalLinks(text, evaluation, std::nullopt).Any()) owner_.Error(215, "");
       const std::int64_t displacement = std::int64_t{value} - (std::int64_t{start} + row.length);
@@ -178,48 +174,37 @@ CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry
   return bytes(0, 1);
 }
 
-// Emits a typed row; returns the bytes it occupies. An operand that gives
-// more bytes than its width (an external word) moves the bytes after it,
-// and the addresses recorded for them.
+// Emits a typed row; returns the bytes it occupies. Operands are checked
+// in the order their bytes stand; one that gives more bytes than its width
+// (an external word) moves the bytes after it.
 int CInstruction::EncodeTyped(const InstructionEntry& row, std::string_view field, std::int32_t start) {
+  if (row.operandCount == 1) return EmitTyped(row, &field, start);
   const Captures captures = CapturesOf(row, field);
-  std::array<TypedText, kMaxTypedOperands> texts{};
-  const auto count = static_cast<std::size_t>(row.operandCount);
-  for (std::size_t k = 0; k < count; ++k) {
-    TypedText& typed = texts[k];
-    typed.text = captures.text[k];
-    typed.missing = IsBlank(typed.text);
-    if (typed.missing) continue;
-    typed.evaluation = owner_.EvaluateTracked(typed.text);
-    typed.external = row.operands[k].type == OperandType::Word &&
-                     owner_.ExternalLinks(typed.text, typed.evaluation, std::nullopt).external;
-  }
-  const auto movedBy = [&](std::uint8_t at) {
-    int extra = 0;
-    for (std::size_t k = 0; k < count; ++k) extra += texts[k].external && row.operands[k].at < at ? 1 : 0;
-    return extra;
-  };
-  std::array<TypedBytes, kMaxTypedOperands> encoded{};
-  for (std::size_t k = 0; k < count; ++k) {
-    const std::uint8_t at = row.operands[k].at;
-    const auto address = static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + at + movedBy(at));
-    encoded[k] = EncodeTypedOperand(row, row.operands[k], texts[k], address, start);
-  }
+  return EmitTyped(row, captures.text.data(), start);
+}
+
+int CInstruction::EmitTyped(const InstructionEntry& row, const std::string_view* texts, std::int32_t start) {
+  std::uint32_t offset = 0;
   int extra = 0;
   for (int s = 0; s < row.stepCount; ++s) {
     const EmitStep& step = row.steps[static_cast<std::size_t>(s)];
     if (step.operand < 0) {
       owner_.Emit(step.byte);
+      ++offset;
       continue;
     }
     const auto k = static_cast<std::size_t>(step.operand);
-    const TypedBytes& bytes = encoded[k];
-    if (row.operands[k].width == 0) {
+    const TypedOperand& operand = row.operands[k];
+    const auto address = static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + offset);
+    const TypedBytes bytes = EncodeTypedOperand(row, operand, texts[k], address, start);
+    if (operand.width == 0) {
       owner_.Emit(static_cast<std::uint8_t>((step.byte + bytes.bytes[0]) & 0xFF));
+      ++offset;
       continue;
     }
     for (std::size_t i = 0; i < bytes.count; ++i) owner_.Emit(bytes.bytes[i]);
-    extra += bytes.count - row.operands[k].width;
+    offset += bytes.count;
+    extra += bytes.count - operand.width;
   }
   return row.length + extra;
 }

@@ -110,7 +110,7 @@ bool IsLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
 bool IsUpperHexDigit(char c) { return IsDecimalDigit(c) || (c >= 'A' && c <= 'F'); }
 
 bool HasTypeLetter(std::string_view pattern) {
-  return std::any_of(pattern.begin(), pattern.end(), [](char c) { return FindOperandType(c) != nullptr; });
+  return std::any_of(pattern.begin(), pattern.end(), [](char c) { return IsLowerLetter(c) && IsCaptureCharacter(c); });
 }
 
 // A typed row's operands, in pattern order, with the letter that names
@@ -303,7 +303,7 @@ void CInstruction::KeepText(InstructionEntry& row) {
 
 // Rows of one mnemonic mostly stand together, so the last one's list is
 // tried before the index.
-void CInstruction::AddRow(InstructionEntry row) {
+void CInstruction::AddRow(const InstructionEntry& row) {
   if (rows_.empty() || !EqualsIgnoringCase(row.mnemonic, rows_.back().mnemonic)) {
     const std::size_t slot = MnemonicSlot(row.mnemonic);
     if (mnemonicSlots_[slot] == 0) {

@@ -115,8 +115,9 @@ struct InstructionEntry {
 };
 
 // A statement that fits a row, with the operand text that row captured (a
-// view into the statement). For a typed row, which captures one text per
-// operand, it is the whole operand field, which the row splits again.
+// view into the statement). For a typed row with more than one operand,
+// which captures one text for each, it is the whole operand field, which
+// the row splits again.
 struct InstructionMatch {
   int row = -1;
   std::string_view operand;
@@ -192,30 +193,32 @@ class CInstruction {
  private:
   // One line of the table, read as it stands; false when loading stops.
   bool LoadLine(std::string_view line);
-  void AddRow(InstructionEntry row);
+  void AddRow(const InstructionEntry& row);
   // Points the row's texts at copies that live as long as the table.
   void KeepText(InstructionEntry& row);
-  // The texts a pattern's captures took, blanks around each removed; an
-  // untyped row keeps only the last.
+  // Whether the pattern's walk over the operand from `start` fits; gives
+  // the text captured last in `last` and, when `each` is given, every
+  // capture of a typed row there, blanks around each removed.
+  static bool Fits(std::string_view pattern, std::string_view statement, std::size_t start, std::string_view& last,
+                   std::string_view* each = nullptr);
+  // The texts a typed row's operands take in what it matched: the operand
+  // field, or the one operand itself.
   struct Captures {
     std::array<std::string_view, kMaxTypedOperands> text{};
-    std::string_view last;
   };
-  // Whether the pattern's walk over the operand from `start` fits; fills
-  // `captures` with what it captured.
-  static bool Fits(std::string_view pattern, std::string_view statement, std::size_t start, Captures& captures);
   static Captures CapturesOf(const InstructionEntry& row, std::string_view field);
   void EmitOpcode(const InstructionEntry& row, std::string_view operand);
   int EmitOperand(const InstructionEntry& row, std::string_view operand, std::int32_t start);
   void CheckByteLinks(std::string_view text, const Evaluation& evaluation);
 
-  struct TypedText;  // a typed operand's text, evaluated once
   struct TypedBytes {
     std::array<std::uint8_t, 3> bytes{};
     std::uint8_t count = 0;
   };
   int EncodeTyped(const InstructionEntry& row, std::string_view field, std::int32_t start);
-  TypedBytes EncodeTypedOperand(const InstructionEntry& row, const TypedOperand& operand, const TypedText& typed,
+  // The row's bytes, with `texts` its operands' texts in pattern order.
+  int EmitTyped(const InstructionEntry& row, const std::string_view* texts, std::int32_t start);
+  TypedBytes EncodeTypedOperand(const InstructionEntry& row, const TypedOperand& operand, std::string_view text,
                                 std::int32_t address, std::int32_t start);
 
   // The rows of one mnemonic in a tree of the fixed characters their

@@ -21,6 +21,7 @@ std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
 // constant stays. A capture of blanks only is kept as written, so that an
 // untyped row's operand draws the evaluator's message as it always did.
 std::string_view TrimCapture(std::string_view text) {
+  if (text.empty() || (text.front() != ' ' && text.back() != ' ')) return text;
   const std::size_t begin = SkipBlanks(text, 0);
   if (begin == text.size()) return text;
   if (text.back() != ' ') return text.substr(begin);
@@ -42,22 +43,23 @@ std::string_view TrimCapture(std::string_view text) {
 // Blanks in the operand are passed over before each fixed pattern
 // character; what a capture takes is trimmed once the row fits.
 bool CInstruction::Fits(std::string_view pattern, std::string_view statement, std::size_t start,
-                        Captures& captures) {
+                        std::string_view& last, std::string_view* each) {
   std::size_t j = start;
-  std::size_t l = 0;
   std::size_t count = 0;
   const auto capture = [&](std::string_view text) {
-    captures.last = text;
-    if (count < captures.text.size()) captures.text[count] = text;
+    last = text;
+    if (each != nullptr && count < kMaxTypedOperands) each[count] = text;
     ++count;
   };
   const auto trimmed = [&] {
-    captures.last = TrimCapture(captures.last);
-    for (std::size_t k = 0; k < std::min(count, captures.text.size()); ++k) captures.text[k] = TrimCapture(captures.text[k]);
+    last = TrimCapture(last);
+    if (each != nullptr) {
+      for (std::size_t k = 0; k < std::min<std::size_t>(count, kMaxTypedOperands); ++k) each[k] = TrimCapture(each[k]);
+    }
     return true;
   };
-  captures.last = {};
-  while (l < pattern.size()) {
+  last = {};
+  for (std::size_t l = 0; l < pattern.size(); ++l) {
     const char c = pattern[l];
     if (IsCaptureCharacter(c)) {
       if (l + 1 == pattern.size()) {
@@ -70,20 +72,27 @@ bool CInstruction::Fits(std::string_view pattern, std::string_view statement, st
       const std::size_t stop = std::min(statement.find(pattern[l + 1], j), statement.size());
       capture(statement.substr(j, stop - j));
       j = stop;
-      ++l;
       continue;
     }
-    j = SkipBlanks(statement, j);
+    if (j < statement.size() && AsciiUpper(statement[j]) == c) {
+      ++j;
+      continue;
+    }
+    j = SkipBlanks(statement, j);  // a pattern holds no blank
     if (j >= statement.size() || AsciiUpper(statement[j]) != c) return false;
     ++j;
-    ++l;
   }
   return SkipBlanks(statement, j) == statement.size() && trimmed();
 }
 
 CInstruction::Captures CInstruction::CapturesOf(const InstructionEntry& row, std::string_view field) {
   Captures captures;
-  Fits(row.pattern, field, 0, captures);
+  if (row.operandCount == 1) {
+    captures.text[0] = field;
+    return captures;
+  }
+  std::string_view last;
+  Fits(row.pattern, field, 0, last, captures.text.data());
   return captures;
 }
 
@@ -139,10 +148,10 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
     owner_.Error(404, mnemonic);
     return std::nullopt;
   }
-  Captures captures;
+  std::string_view captured;
   for (const int row : Candidates(*rows, statement.substr(p))) {
-    if (Fits(Row(row).pattern, statement, p, captures)) {
-      const std::string_view operand = Row(row).IsTyped() ? statement.substr(p) : captures.last;
+    if (Fits(Row(row).pattern, statement, p, captured)) {
+      const std::string_view operand = Row(row).operandCount > 1 ? statement.substr(p) : captured;
       const InstructionMatch match{row, operand};
       matches_.Insert(statement, {static_cast<std::int16_t>(row), static_cast<std::uint16_t>(match.OperandOffset(statement)),
                                   static_cast<std::uint16_t>(operand.size())});
