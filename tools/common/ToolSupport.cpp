@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <iostream>
 #include <vector>
 
 #include "Files.h"
@@ -18,7 +19,24 @@ int DigitValue(char c, int base) {
   return value < base ? value : -1;
 }
 
+std::string HelpText(std::string_view program, std::string_view usage) {
+  const std::string name(program);
+  return "usage: " + name + " " + std::string(usage) + "\n       " + name + " --help | --version\n" +
+         "The manual page " + name + "(1) describes the options.\n";
+}
+
 }  // namespace
+
+std::optional<int> AnswerHelpOrVersion(int argc, char** argv, std::string_view program, std::string_view usage) {
+  if (argc < 2) return std::nullopt;
+  const std::string_view option = argv[1];
+  if (option != "--help" && option != "--version") return std::nullopt;
+  std::cout << (option == "--help" ? HelpText(program, usage) : std::string(program) + " (Torvik) " TORVIK_VERSION "\n");
+  std::cout.flush();
+  if (std::cout) return 0;
+  Reporter(std::string(program), std::cerr).Error("cannot write to standard output");
+  return 1;
+}
 
 std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t max) {
   int base = 10;

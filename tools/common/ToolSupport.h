@@ -1,6 +1,6 @@
-// Small helpers shared by the companion tools: where the instruction table
-// lies, numbers on the command line, hexadecimal text, and object files read
-// with a clear message for every fault.
+// Small helpers shared by the companion tools: --help and --version, where
+// the instruction table lies, numbers on the command line, hexadecimal
+// text, and object files read with a clear message for every fault.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,13 @@ namespace torvik::tools {
 inline constexpr const char* kTableName = "tkinstr.tab";
 
 using torvik::BesideProgram;
+
+// Answers "--help" or "--version" as the first argument: the usage line
+// ("usage: PROGRAM USAGE"), or "PROGRAM (Torvik) VERSION", on standard
+// output. Gives the exit status (0, or 1 when standard output cannot be
+// written), or nullopt for any other command line, which the program then
+// reads itself.
+std::optional<int> AnswerHelpOrVersion(int argc, char** argv, std::string_view program, std::string_view usage);
 
 // A number from the command line: decimal, or hexadecimal after "$", "0x"
 // or "0X". Nothing else may follow; nullopt when it is malformed or above

@@ -8,6 +8,7 @@
 
 #include "Deps.h"
 #include "Files.h"
+#include "ToolSupport.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto status = torvik::tools::AnswerHelpOrVersion(argc, argv, "otkdeps", kUsage)) return *status;
   torvik::tools::Reporter report("otkdeps", std::cerr);
   Options options;
   if (!ParseOptions(argc, argv, options)) {

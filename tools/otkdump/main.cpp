@@ -65,6 +65,7 @@ int List(const torvik::ObjectModule& module, const Options& options, const std::
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto status = torvik::tools::AnswerHelpOrVersion(argc, argv, "otkdump", kUsage)) return *status;
   std::ios::sync_with_stdio(false);
   Reporter report("otkdump", std::cerr);
   Options options;

@@ -103,6 +103,7 @@ bool WriteOutputs(const Options& options, const torvik::tools::LinkResult& resul
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto status = torvik::tools::AnswerHelpOrVersion(argc, argv, "otklink", kUsage)) return *status;
   Reporter report("otklink", std::cerr);
   Options options;
   if (!ParseOptions(argc, argv, options, report)) {
