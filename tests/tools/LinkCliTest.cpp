@@ -36,7 +36,9 @@ TEST_P(LinkCommandLine, FailsWithoutWritingAnything) {
 }
 
 const std::string kUsage =
-    "usage: otklink -o OUT [--org ADDR] [--format bin|ihex] [--map FILE] A.otk [B.otk ...]\n";
+    "usage: otklink -o OUT [--org ADDR] [--format bin|ihex] [--map FILE] [--sym FILE] [--fill BYTE] [--limit ADDR] "
+    "[--window ADDR:SIZE] [--rom] [-t TABLE] [--source MODULE=FILE]... "
+    "INPUT[@ADDR]... [--ram INPUT[@ADDR]]... [--bank N INPUT[@ADDR]...]...\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LinkCommandLine,
@@ -46,13 +48,13 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"SymbolPublicTwice", {"-o", "old.bin", "callee.otk", "callee.otk", "caller.otk"}, 1,
                 "otklink: error: symbol \"f\" is public in both \"callee.otk\" and \"callee.otk\"\n"},
         CliCase{"PastSixtyFourKiB", {"-o", "new.bin", "--org", "$FFFC", "caller.otk", "callee.otk"}, 1,
-                "otklink: error: the image does not fit in 64 KiB: 6 bytes from $FFFC would end at $10002\n"},
+                "otklink: error: \"callee.otk\" does not fit in 64 KiB: 2 bytes from $10000 would end at $10002\n"},
         CliCase{"MissingObject", {"-o", "new.bin", "caller.otk", "none.otk"}, 1,
                 "otklink: error: cannot read \"none.otk\"\n"},
         CliCase{"MapCannotBeWritten", {"-o", "new.bin", "--map", "no/such/dir/new.map", "caller.otk", "callee.otk"}, 1,
                 "otklink: error: cannot write \"no/such/dir/new.map\"\n"},
         CliCase{"MapIsTheImage", {"-o", "new.bin", "--map", "new.bin", "caller.otk", "callee.otk"}, 1,
-                "otklink: error: the map and the image cannot be the same file \"new.bin\"\n"},
+                "otklink: error: two outputs cannot be the same file \"new.bin\"\n"},
         CliCase{"NoOutput", {"caller.otk"}, 2, kUsage},
         CliCase{"NoInput", {"-o", "new.bin"}, 2, kUsage},
         CliCase{"BadOrigin", {"-o", "new.bin", "--org", "0x10000", "caller.otk"}, 2,
@@ -71,7 +73,7 @@ TEST(LinkCommandLine, WritesTheImageAndTheMap) {
   EXPECT_EQ(result.err, "");
   // f is at 1 of the second module, which starts at $10 + 4.
   EXPECT_EQ(ToHex(ReadFile(dir / "p.bin")), ToHex(FromHex("CD 15 00 00  00 C9")));
-  EXPECT_THAT(ReadFile(dir / "p.map"), ::testing::HasSubstr("  $0015    f       callee.otk\n"));
+  EXPECT_THAT(ReadFile(dir / "p.map"), ::testing::HasSubstr("  $0015    -     f       callee.otk\n"));
 }
 
 }  // namespace

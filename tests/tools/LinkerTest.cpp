@@ -19,6 +19,12 @@ ObjectModule Module(const std::string& codeHex, std::vector<std::uint16_t> reloc
   return module;
 }
 
+LinkOptions AtOrigin(std::uint32_t origin) {
+  LinkOptions options;
+  options.origin = origin;
+  return options;
+}
+
 struct LinkCase {
   const char* name;
   std::vector<ObjectModule> modules;
@@ -33,10 +39,10 @@ TEST_P(LinkImage, GivesTheImageWorkedOutByHand) {
   std::vector<LinkInput> inputs;
   for (std::size_t i = 0; i < c.modules.size(); ++i) inputs.push_back({std::string("m").append(std::to_string(i)), c.modules[i]});
   CapturingReporter capture;
-  const LinkResult result = Link(inputs, c.origin, capture.report);
+  const LinkResult result = Link(inputs, AtOrigin(c.origin), capture.report);
   ASSERT_TRUE(result.ok) << capture.text.str();
   EXPECT_EQ(capture.text.str(), "");
-  EXPECT_EQ(HexOf(result.image), ToHex(FromHex(c.expectedImage)));
+  EXPECT_EQ(HexOf(result.image.bytes), ToHex(FromHex(c.expectedImage)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,7 +92,7 @@ TEST_P(LinkRefusal, ReportsEveryProblemAndFails) {
   std::vector<LinkInput> inputs;
   for (std::size_t i = 0; i < c.modules.size(); ++i) inputs.push_back({std::string("m").append(std::to_string(i)).append(".otk"), c.modules[i]});
   CapturingReporter capture;
-  EXPECT_FALSE(Link(inputs, c.origin, capture.report).ok);
+  EXPECT_FALSE(Link(inputs, AtOrigin(c.origin), capture.report).ok);
   std::string expected;
   for (const auto& message : c.expectedMessages) expected += "tool: error: " + message + "\n";
   EXPECT_EQ(capture.text.str(), expected);
@@ -116,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"ImagePastSixtyFourKiB",
                     {Module("00 00"), Module("00")},
                     0xFFFE,
-                    {"the image does not fit in 64 KiB: 3 bytes from $FFFE would end at $10001"}},
+                    {"\"m1.otk\" does not fit in 64 KiB: 1 bytes from $10000 would end at $10001"}},
         RefusalCase{"FieldOutsideItsModule",
                     {Module("21 00", {1})},
                     0,
@@ -125,23 +131,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LinkMap, ListsModulesAndSymbolsByAddress) {
   CapturingReporter capture;
-  const auto result = Link({{"a.otk", Module("CD 00 00 00 C9", {}, {{"f", {1}}}, {{"main", 0}})},
-                            {"b.otk", Module("00 C9", {}, {}, {{"f", 1}, {"e", 0}})}},
-                           0x0100, capture.report);
+  const std::vector<LinkInput> inputs = {{"a.otk", Module("CD 00 00 00 C9", {}, {{"f", {1}}}, {{"main", 0}})},
+                                         {"b.otk", Module("00 C9", {}, {}, {{"f", 1}, {"e", 0}})}};
+  const auto result = Link(inputs, AtOrigin(0x0100), capture.report);
   ASSERT_TRUE(result.ok);
   EXPECT_EQ(LinkMap(result),
             "origin $0100, 7 bytes\n"
             "\n"
             "modules\n"
-            "  start  size   file\n"
-            "  $0100  $0005  a.otk\n"
-            "  $0105  $0002  b.otk\n"
+            "  start  size   bank  file\n"
+            "  $0100  $0005  -     a.otk\n"
+            "  $0105  $0002  -     b.otk\n"
             "\n"
             "symbols\n"
-            "  address  symbol  file\n"
-            "  $0100    main    a.otk\n"
-            "  $0105    e       b.otk\n"
-            "  $0106    f       b.otk\n");
+            "  address  bank  symbol  file\n"
+            "  $0100    -     main    a.otk\n"
+            "  $0105    -     e       b.otk\n"
+            "  $0106    -     f       b.otk\n");
 }
 
 struct HexCase {
@@ -154,7 +160,9 @@ struct HexCase {
 class IntelHexOutput : public ::testing::TestWithParam<HexCase> {};
 
 TEST_P(IntelHexOutput, GivesRecordsWithHandComputedChecksums) {
-  EXPECT_EQ(IntelHex(Bytes(GetParam().image), GetParam().origin), GetParam().expected);
+  Image image{GetParam().origin, Bytes(GetParam().image), {}};
+  if (!image.bytes.empty()) image.spans = {{image.origin, image.origin + image.bytes.size()}};
+  EXPECT_EQ(IntelHex(image), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
