@@ -78,7 +78,11 @@ std::optional<std::vector<std::vector<PlacedLabel>>> ModuleLabels(const LinkResu
   for (const auto& [name, source] : sources) {
     bool linked = false;
     for (const PlacedModule& module : result.modules) linked = linked || module.name == name;
-    if (!linked) report.Warning("--source names \"" + name + "\", which is not linked");
+    // A library member is taken or left as the link needs: only a module
+    // name that is neither linked nor a member is a mistake to point out.
+    if (!linked && name.find('(') == std::string::npos) {
+      report.Warning("--source names \"" + name + "\", which is not linked");
+    }
   }
   std::vector<std::vector<PlacedLabel>> labels;
   bool ok = true;
