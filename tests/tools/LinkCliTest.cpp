@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "ToolTestSupport.h"
 
 namespace torvik::tools::test {
@@ -60,7 +62,29 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"BadOrigin", {"-o", "new.bin", "--org", "0x10000", "caller.otk"}, 2,
                 "otklink: error: --org needs an address from 0 to $FFFF, not \"0x10000\"\n" + kUsage},
         CliCase{"BadFormat", {"-o", "new.bin", "--format", "elf", "caller.otk"}, 2,
-                "otklink: error: --format is bin or ihex, not \"elf\"\n" + kUsage}),
+                "otklink: error: --format is bin or ihex, not \"elf\"\n" + kUsage},
+        CliCase{"AddressPastMemory", {"-o", "new.bin", "caller.otk@0x10000"}, 2,
+                "otklink: error: caller.otk@ needs an address from 0 to $FFFF, not \"0x10000\"\n" + kUsage},
+        CliCase{"AddressWithoutFile", {"-o", "new.bin", "@0"}, 2, kUsage},
+        CliCase{"FillPastAByte", {"-o", "new.bin", "--fill", "256", "caller.otk"}, 2,
+                "otklink: error: --fill needs a byte from 0 to $FF, not \"256\"\n" + kUsage},
+        CliCase{"BadBank", {"-o", "new.bin", "--bank", "x", "caller.otk"}, 2,
+                "otklink: error: --bank needs a bank number from 0 to 255, not \"x\"\n" + kUsage},
+        CliCase{"WindowPastMemory", {"-o", "new.bin", "--window", "0xC000:0x4001", "caller.otk"}, 2,
+                "otklink: error: --window needs START:SIZE within 64 KiB, not \"0xC000:0x4001\"\n" + kUsage},
+        CliCase{"RomIsNoIntelHex", {"-o", "new.bin", "--rom", "--format", "ihex", "caller.otk"}, 2,
+                "otklink: error: --rom writes one binary file, not Intel HEX\n" + kUsage},
+        CliCase{"SymbolFileIsTheMap", {"-o", "new.bin", "--map", "new.map", "--sym", "new.map", "caller.otk"}, 1,
+                "otklink: error: two outputs cannot be the same file \"new.map\"\n"},
+        // The image of bank 1 is named like the map.
+        CliCase{"BankImageIsTheMap",
+                {"-o", "new.bin", "--map", "new.bank1.bin", "caller.otk", "--bank", "1", "callee.otk"}, 1,
+                "otklink: error: two outputs cannot be the same file \"new.bank1.bin\"\n"},
+        CliCase{"SourceThatCannotBeRead", {"-o", "new.bin", "--sym", "new.sym", "--source", "caller.otk=none.asm",
+                                            "caller.otk", "callee.otk"}, 1,
+                "Error #100 in none.asm, line 0: Cannot open file: \"none.asm\"\n"
+                "otklink: warning: no source for \"callee.otk\" (give --source callee.otk=FILE): the symbol file "
+                "holds only its public labels\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkCommandLine, WritesTheImageAndTheMap) {
@@ -74,6 +98,31 @@ TEST(LinkCommandLine, WritesTheImageAndTheMap) {
   // f is at 1 of the second module, which starts at $10 + 4.
   EXPECT_EQ(ToHex(ReadFile(dir / "p.bin")), ToHex(FromHex("CD 15 00 00  00 C9")));
   EXPECT_THAT(ReadFile(dir / "p.map"), ::testing::HasSubstr("  $0015    -     f       callee.otk\n"));
+}
+
+// The symbol file takes every label from the sources; a module without
+// one gives its public labels and a warning.
+TEST(LinkCommandLine, WritesTheSymbolFileFromTheSources) {
+  TempDir dir;
+  WriteFile(dir / "caller.asm", " .ext f\nmain:: call f\n@back: jr @back\n");
+  WriteFile(dir / "callee.asm", "top: nop\nf:: ret\n");
+  for (const char* module : {"caller", "callee"}) {
+    const std::string source = std::string(module) + ".asm";
+    ASSERT_EQ(RunProcess(TorvikPath(), {TorvikPath(), source, std::string(module) + ".otk"}, dir.path()).status, 0);
+  }
+  std::filesystem::rename(dir / "callee.asm", dir / "f.s");
+  auto result = RunTool("otklink", {"-o", "p.bin", "--sym", "p.sym", "--org", "0x100", "--bank", "2", "caller.otk@0x4000",
+                                    "callee.otk"},
+                        dir.path());
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "otklink: warning: no source for \"callee.otk\" (give --source callee.otk=FILE): the symbol "
+                        "file holds only its public labels\n");
+  EXPECT_EQ(ReadFile(dir / "p.sym"), "02:4000 main\n02:4004 main.back\n02:4007 f\n");
+  result = RunTool("otklink", {"-o", "p.bin", "--sym", "p.sym", "--source", "callee.otk=f.s", "caller.otk@0x4000",
+                               "callee.otk"},
+                   dir.path());
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(ReadFile(dir / "p.sym"), "00:4000 main\n00:4004 main.back\n00:4006 top\n00:4007 f\n");
 }
 
 }  // namespace
