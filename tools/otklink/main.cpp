@@ -80,7 +80,7 @@ bool ParseWindow(const std::string& value, torvik::tools::Window& window, Report
 }
 
 bool ParseSource(const std::string& value, Options& options, Reporter& report) {
-  const auto equals = value.rfind('=');
+  const auto equals = value.find('=');
   if (equals == std::string::npos || equals == 0 || equals + 1 == value.size()) {
     report.Error("--source needs MODULE=FILE, not \"" + value + "\"");
     return false;
