@@ -110,7 +110,7 @@ TEST(Dump, MissingFileAndBadArgumentsAreRefused) {
   EXPECT_EQ(result.err, "otkdump: error: cannot read \"none.otk\"\n");
   result = RunTool("otkdump", {}, dir.path());
   EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.err, "usage: otkdump [-t TABLE] [-s SOURCE.asm] FILE.otk\n");
+  EXPECT_EQ(result.err, "usage: otkdump [-t TABLE] [-s SOURCE.asm [--base ADDR | --map FILE]] FILE.otk\n");
 }
 
 TEST(Numbers, CommandLineNumbersAreDecimalOrHexadecimal) {

@@ -65,10 +65,10 @@ std::map<std::string, std::uint16_t> ExpectedAddresses(const std::vector<std::st
   return addresses;
 }
 
-// The symbols of a link map: "  $ADDR    name  file".
+// The symbols of a link map: "  $ADDR    bank  name  file".
 std::map<std::string, std::uint16_t> MapSymbols(const std::string& map) {
   std::map<std::string, std::uint16_t> symbols;
-  const std::regex row(R"(^  \$([0-9A-F]{4}) +(\w+) +\w+\.otk$)");
+  const std::regex row(R"(^  \$([0-9A-F]{4}) +- +(\w+) +\w+\.otk$)");
   std::istringstream lines(map);
   std::string line;
   bool inSymbols = false;

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "ToolTestSupport.h"
@@ -108,6 +109,27 @@ TEST(Listing, UnreadableTableOrSourceIsAnError) {
   result = RunTool("otkdump", {"-s", "none.asm", "s.otk"}, dir.path());
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Error #100 in none.asm, line 0: Cannot open file: \"none.asm\"\n");
+}
+
+}  // namespace
+}  // namespace torvik::tools::test
+
+namespace torvik::tools::test {
+namespace {
+
+// At the linked address the relocations hold the module's base too.
+TEST(Listing, AtTheLinkedAddressFromBaseOrMap) {
+  TempDir dir;
+  WriteFile(dir / "s.asm", " ld hl,here\nhere: ret\n");
+  ASSERT_EQ(RunProcess(TorvikPath(), {TorvikPath(), "s.asm", "s.otk"}, dir.path()).status, 0);
+  const std::string expected =
+      kHeading + File("s.asm") + Row("8000", "21 03 80", 1, " ld hl,here") + Row("8003", "C9", 2, "here: ret");
+  EXPECT_EQ(RunTool("otkdump", {"-s", "s.asm", "--base", "0x8000", "s.otk"}, dir.path()).out, expected);
+  WriteFile(dir / "p.map", "modules\n  start  size   bank  file\n  $8000  $0004  -     build/s.otk\n");
+  EXPECT_EQ(RunTool("otkdump", {"-s", "s.asm", "--map", "p.map", "s.otk"}, dir.path()).out, expected);
+  std::filesystem::copy_file(dir / "s.otk", dir / "t.otk");
+  EXPECT_EQ(RunTool("otkdump", {"-s", "s.asm", "--map", "p.map", "t.otk"}, dir.path()).err,
+            "otkdump: error: the map \"p.map\" places no module \"t.otk\"\n");
 }
 
 }  // namespace

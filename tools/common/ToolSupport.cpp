@@ -74,9 +74,14 @@ std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& re
     report.Error("cannot read \"" + path + "\"");
     return std::nullopt;
   }
-  ObjectReadResult read = CObjectFile::Parse(*bytes);
+  return ParseObjectFile(*bytes, path, report);
+}
+
+std::optional<ObjectModule> ParseObjectFile(const std::vector<std::uint8_t>& bytes, const std::string& name,
+                                            Reporter& report) {
+  ObjectReadResult read = CObjectFile::Parse(bytes);
   if (!read.ok) {
-    report.Error("\"" + path + "\" is not a valid object file: " + read.error + " (at byte offset " +
+    report.Error("\"" + name + "\" is not a valid object file: " + read.error + " (at byte offset " +
                  std::to_string(read.errorOffset) + ")");
     return std::nullopt;
   }

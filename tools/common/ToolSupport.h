@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Files.h"
 #include "Objectfile.h"
@@ -36,5 +37,9 @@ std::string Hex(std::uint32_t value, int digits);
 // Reads and checks an object file; reports what is wrong (with the byte
 // offset for a malformed file) and gives nullopt.
 std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report);
+
+// Checks the bytes of an object file named `name` in messages, as above.
+std::optional<ObjectModule> ParseObjectFile(const std::vector<std::uint8_t>& bytes, const std::string& name,
+                                            Reporter& report);
 
 }  // namespace torvik::tools

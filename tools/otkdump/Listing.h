@@ -3,22 +3,22 @@
 // source (included files in their places).
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 
-#include "Assembler.h"
 #include "Objectfile.h"
 #include "Reporter.h"
-#include "SourceScan.h"
+#include "SourceWalk.h"
 
 namespace torvik::tools {
 
-// Prints the listing. `assembler` holds the instruction table the object was
-// assembled with; its diagnostics must go to a stream of no interest, since
-// the data directives are sized with it. When the source does not agree
+// Prints the listing of `module`, whose source was walked into `listed`,
+// with every address moved by `base` (the address the linker gave the
+// module; 0 for the module as assembled). When the source does not agree
 // with the object's line table, a warning says where, and a plainer listing
 // follows: each line record with the bytes up to the next one. Returns
 // whether the source agreed.
-bool PrintListing(const ObjectModule& module, const ExpandedSource& source, CAssembler& assembler, std::ostream& out,
+bool PrintListing(const ObjectModule& module, const ModuleSource& listed, std::uint32_t base, std::ostream& out,
                   Reporter& report);
 
 }  // namespace torvik::tools

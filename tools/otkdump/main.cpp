@@ -1,12 +1,14 @@
-// otkdump [-t TABLE] [-s SOURCE.asm] FILE.otk
+// otkdump [-t TABLE] [-s SOURCE.asm [--base ADDR | --map FILE]] FILE.otk
 //
 // Prints the sections of an object file; with the source it was assembled
-// from, a listing of address, bytes and source line instead.
+// from, a listing of address, bytes and source line instead, at the
+// address the linker gave the module when its map or address is given.
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "Dump.h"
+#include "Files.h"
+#include "LinkedPlace.h"
 #include "Listing.h"
 #include "ToolSupport.h"
 
@@ -14,19 +16,30 @@ namespace {
 
 using torvik::tools::Reporter;
 
-constexpr const char* kUsage = "[-t TABLE] [-s SOURCE.asm] FILE.otk";
+constexpr const char* kUsage = "[-t TABLE] [-s SOURCE.asm [--base ADDR | --map FILE]] FILE.otk";
 
 struct Options {
   std::string table;
   std::string source;
+  std::string map;
+  std::string base;
   std::string object;
 };
+
+std::string* ValueOf(const std::string& arg, Options& options) {
+  if (arg == "-t") return &options.table;
+  if (arg == "-s") return &options.source;
+  if (arg == "--map") return &options.map;
+  if (arg == "--base") return &options.base;
+  return nullptr;
+}
 
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if ((arg == "-t" || arg == "-s") && i + 1 < argc) {
-      (arg == "-t" ? options.table : options.source) = argv[++i];
+    std::string* value = ValueOf(arg, options);
+    if (value != nullptr && i + 1 < argc) {
+      *value = argv[++i];
     } else if (arg.size() > 1 && arg.front() == '-') {
       return false;
     } else if (options.object.empty()) {
@@ -35,30 +48,37 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       return false;
     }
   }
+  const bool placed = !options.map.empty() || !options.base.empty();
+  if (placed && (options.source.empty() || (!options.map.empty() && !options.base.empty()))) return false;
   return !options.object.empty();
 }
 
-// The table as the assembler loads it, its messages kept out of sight
-// unless it could not be read at all.
-bool LoadTable(torvik::CAssembler& assembler, const std::string& path, Reporter& report) {
-  assembler.Instructions().Load(path);
-  if (assembler.Instructions().RowCount() > 0) return true;
-  report.Error("no instructions could be loaded from the table \"" + path + "\"");
-  return false;
+// Where the module is listed: from --base, from its row of the --map, or
+// where it was assembled.
+std::optional<torvik::tools::LinkedPlace> PlaceOf(const Options& options, Reporter& report) {
+  if (!options.base.empty()) {
+    const auto base = torvik::tools::ParseNumber(options.base, 0xFFFF);
+    if (!base) report.Error("--base needs an address from 0 to $FFFF, not \"" + options.base + "\"");
+    if (!base) return std::nullopt;
+    return torvik::tools::LinkedPlace{*base, {}};
+  }
+  if (options.map.empty()) return torvik::tools::LinkedPlace{};
+  const auto text = torvik::ReadBinaryFile(options.map);
+  if (!text) {
+    report.Error("cannot read \"" + options.map + "\"");
+    return std::nullopt;
+  }
+  auto place = torvik::tools::FindInMap(std::string(text->begin(), text->end()), options.object);
+  if (!place) report.Error("the map \"" + options.map + "\" places no module \"" + options.object + "\"");
+  return place;
 }
 
 int List(const torvik::ObjectModule& module, const Options& options, const std::string& table, Reporter& report) {
-  // Problems in the source are the assembler's; the sizing of directives
-  // later on speaks through the same assembler into a discarded stream.
-  std::ostream diagnostics(report.Stream().rdbuf());
-  torvik::CObjectFile image;
-  torvik::CAssembler assembler(image, diagnostics);
-  const auto source = torvik::tools::ExpandSource(options.source, assembler, report);
-  if (!source) return 1;
-  std::ostringstream discarded;
-  diagnostics.rdbuf(discarded.rdbuf());
-  if (!LoadTable(assembler, table, report)) return 1;
-  torvik::tools::PrintListing(module, *source, assembler, std::cout, report);
+  const auto place = PlaceOf(options, report);
+  if (!place) return 1;
+  const auto listed = torvik::tools::WalkModuleSource(module, options.source, table, report);
+  if (!listed) return 1;
+  torvik::tools::PrintListing(torvik::tools::AtLinkedPlace(module, *place), *listed, place->base, std::cout, report);
   return 0;
 }
 

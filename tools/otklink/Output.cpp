@@ -1,6 +1,7 @@
 #include "Output.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "ToolSupport.h"
 
@@ -30,38 +31,97 @@ std::string Padded(std::string text, std::size_t width) {
   return text;
 }
 
+std::string Bank(const PlacedModule& module) {
+  return module.ram ? "ram" : module.bank == kNoBank ? "-" : std::to_string(module.bank);
+}
+
+std::string ImageLines(const LinkResult& result) {
+  std::string text = "origin $" + Hex(result.image.origin, 4) + ", " + std::to_string(result.image.bytes.size()) + " bytes\n";
+  if (result.banks.empty()) return text;
+  text += "window $" + Hex(result.window.start, 4) + "-$" + Hex(result.window.End() - 1, 4) + "\n";
+  for (const BankImage& bank : result.banks) {
+    text += "bank " + std::to_string(bank.bank) + ", " + std::to_string(bank.image.bytes.size()) + " bytes\n";
+  }
+  return text;
+}
+
+std::string TakenLines(const LinkResult& result) {
+  if (result.taken.empty()) return "";
+  std::string text = "\nlibrary members\n";
+  for (const TakenMember& member : result.taken) {
+    text += "  " + result.modules[member.module].name + " for \"" + member.symbol + "\", referred to in \"" +
+            member.referrer + "\"\n";
+  }
+  return text;
+}
+
+int SymbolBank(const PlacedModule& module) { return module.bank == kNoBank ? 0 : module.bank; }
+
 }  // namespace
 
-std::string IntelHex(const std::vector<std::uint8_t>& image, std::uint16_t origin) {
+std::string IntelHex(const Image& image) {
   std::string text;
-  for (std::size_t offset = 0; offset < image.size(); offset += kRecordBytes) {
-    const std::size_t count = std::min(kRecordBytes, image.size() - offset);
-    text += HexRecord(static_cast<std::uint16_t>(origin + offset), 0x00, image.data() + offset, count);
+  for (const auto& [first, last] : image.spans) {
+    for (std::uint32_t at = first; at < last; at += kRecordBytes) {
+      const std::size_t count = std::min<std::size_t>(kRecordBytes, last - at);
+      text += HexRecord(static_cast<std::uint16_t>(at), 0x00, image.bytes.data() + (at - image.origin), count);
+    }
   }
   return text + HexRecord(0, 0x01, nullptr, 0);
 }
 
-std::string LinkMap(const LinkResult& result) {
-  std::string map = "origin $" + Hex(result.origin, 4) + ", " + std::to_string(result.image.size()) + " bytes\n\n";
-  map += "modules\n  start  size   file\n";
-  for (const auto& module : result.modules) {
-    map += "  $" + Hex(module.base, 4) + "  $" + Hex(module.size, 4) + "  " + module.name + "\n";
+std::vector<std::uint8_t> CombinedRom(const LinkResult& result, std::uint8_t fill) {
+  std::vector<std::uint8_t> rom = result.image.bytes;
+  for (const BankImage& bank : result.banks) {
+    const std::size_t offset = std::size_t{result.window.size} * static_cast<std::size_t>(bank.bank);
+    rom.resize(offset + result.window.size, fill);
+    std::copy(bank.image.bytes.begin(), bank.image.bytes.end(), rom.begin() + static_cast<std::ptrdiff_t>(offset));
   }
+  return rom;
+}
+
+std::string LinkMap(const LinkResult& result) {
+  std::string map = ImageLines(result) + "\nmodules\n  start  size   bank  file\n";
+  for (const auto& module : result.modules) {
+    map += "  $" + Hex(module.base, 4) + "  $" + Hex(module.size, 4) + "  " + Padded(Bank(module), 4) + "  " +
+           module.name + "\n";
+  }
+  map += TakenLines(result);
   std::vector<const LinkedSymbol*> symbols;
   std::size_t symbolWidth = 6;
   for (const auto& symbol : result.symbols) {
     symbols.push_back(&symbol);
     symbolWidth = std::max(symbolWidth, symbol.name.size());
   }
-  std::stable_sort(symbols.begin(), symbols.end(), [](const LinkedSymbol* a, const LinkedSymbol* b) {
-    return a->address != b->address ? a->address < b->address : a->name < b->name;
-  });
-  map += "\nsymbols\n  address  " + Padded("symbol", symbolWidth) + "  file\n";
+  const auto key = [&result](const LinkedSymbol* s) {
+    return std::make_tuple(result.modules[s->module].bank, s->address, std::cref(s->name));
+  };
+  std::stable_sort(symbols.begin(), symbols.end(),
+                   [&key](const LinkedSymbol* a, const LinkedSymbol* b) { return key(a) < key(b); });
+  map += "\nsymbols\n  address  bank  " + Padded("symbol", symbolWidth) + "  file\n";
   for (const LinkedSymbol* symbol : symbols) {
-    map += "  $" + Hex(symbol->address, 4) + "    " + Padded(symbol->name, symbolWidth) + "  " +
-           result.modules[symbol->module].name + "\n";
+    const PlacedModule& module = result.modules[symbol->module];
+    map += "  $" + Hex(symbol->address, 4) + "    " + Padded(Bank(module), 4) + "  " + Padded(symbol->name, symbolWidth) +
+           "  " + module.name + "\n";
   }
   return map;
+}
+
+std::string SymbolFile(const LinkResult& result, const std::vector<std::vector<PlacedLabel>>& labels) {
+  std::vector<std::tuple<int, std::uint32_t, std::string>> rows;
+  for (std::size_t m = 0; m < labels.size() && m < result.modules.size(); ++m) {
+    const PlacedModule& module = result.modules[m];
+    for (const PlacedLabel& label : labels[m]) {
+      rows.emplace_back(SymbolBank(module), (module.base + label.address) & 0xFFFF, label.name);
+    }
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  std::string text;
+  for (const auto& [bank, address, name] : rows) {
+    text += Hex(static_cast<std::uint32_t>(bank), 2) + ":" + Hex(address, 4) + " " + name + "\n";
+  }
+  return text;
 }
 
 }  // namespace torvik::tools

@@ -1,51 +1,132 @@
-// otklink -o OUT [--org ADDR] [--format bin|ihex] [--map FILE] A.otk B.otk ...
+// otklink -o OUT [options] INPUT... [--ram INPUT]... [--bank N INPUT...]...
 //
-// Links object modules into one image for a 64 KiB machine. On any error
-// nothing is written, neither the image nor the map.
+// Links object modules and libraries into images for a 64 KiB machine,
+// with a map and a symbol file. On any error nothing is written.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Files.h"
+#include "Inputs.h"
 #include "Linker.h"
 #include "Output.h"
+#include "Symbols.h"
 #include "ToolSupport.h"
 
 namespace {
 
 using torvik::tools::Reporter;
 
-constexpr const char* kUsage = "-o OUT [--org ADDR] [--format bin|ihex] [--map FILE] A.otk [B.otk ...]";
+constexpr const char* kUsage =
+    "-o OUT [--org ADDR] [--format bin|ihex] [--map FILE] [--sym FILE] [--fill BYTE] [--limit ADDR] "
+    "[--window ADDR:SIZE] [--rom] [-t TABLE] [--source MODULE=FILE]... "
+    "INPUT[@ADDR]... [--ram INPUT[@ADDR]]... [--bank N INPUT[@ADDR]...]...";
+
+struct InputArgument {
+  std::string path;
+  torvik::tools::Placement placement;
+};
 
 struct Options {
   std::string output;
   std::string map;
-  std::uint32_t origin = 0;
+  std::string symbols;
+  std::string table;
   bool intelHex = false;
-  std::vector<std::string> inputs;
+  torvik::tools::LinkOptions link;
+  std::map<std::string, std::string> sources;
+  std::vector<InputArgument> inputs;
+  int bank = torvik::tools::kNoBank;  // of the inputs that follow
 };
 
 // The value of the option at argv[i], which must have one.
 const char* Value(int argc, char** argv, int& i) { return i + 1 < argc ? argv[++i] : nullptr; }
 
+std::optional<std::uint32_t> Number(const std::string& option, const std::string& value, std::uint32_t max,
+                                    const std::string& what, Reporter& report) {
+  const auto number = torvik::tools::ParseNumber(value, max);
+  if (!number) report.Error(option + " needs " + what + ", not \"" + value + "\"");
+  return number;
+}
+
+// "FILE@ADDR" places the input at ADDR: an '@' followed by a digit or '$'.
+std::optional<InputArgument> ParseInput(const std::string& text, bool ram, int bank, Reporter& report) {
+  InputArgument input{text, {std::nullopt, ram, bank}};
+  const auto at = text.rfind('@');
+  if (at == std::string::npos || at + 1 == text.size() || (!torvik::IsAsciiDigit(text[at + 1]) && text[at + 1] != '$')) {
+    return input;
+  }
+  input.path = text.substr(0, at);
+  input.placement.at = Number(input.path + "@", text.substr(at + 1), 0xFFFF, "an address from 0 to $FFFF", report);
+  if (!input.placement.at || input.path.empty()) return std::nullopt;
+  return input;
+}
+
+bool ParseWindow(const std::string& value, torvik::tools::Window& window, Reporter& report) {
+  const auto colon = value.find(':');
+  const auto start = torvik::tools::ParseNumber(value.substr(0, colon), 0xFFFF);
+  const auto size = colon == std::string::npos ? std::nullopt : torvik::tools::ParseNumber(value.substr(colon + 1), 0x10000);
+  if (!start || !size || *size == 0 || *start + *size > 0x10000) {
+    report.Error("--window needs START:SIZE within 64 KiB, not \"" + value + "\"");
+    return false;
+  }
+  window = {*start, *size};
+  return true;
+}
+
+bool ParseSource(const std::string& value, Options& options, Reporter& report) {
+  const auto equals = value.find('=');
+  if (equals == std::string::npos || equals == 0 || equals + 1 == value.size()) {
+    report.Error("--source needs MODULE=FILE, not \"" + value + "\"");
+    return false;
+  }
+  options.sources[value.substr(0, equals)] = value.substr(equals + 1);
+  return true;
+}
+
+bool ParseInputOption(const std::string& value, bool ram, Options& options, Reporter& report) {
+  auto input = ParseInput(value, ram, ram ? torvik::tools::kNoBank : options.bank, report);
+  if (input) options.inputs.push_back(std::move(*input));
+  return input.has_value();
+}
+
+bool ParseNumberOption(const std::string& arg, const std::string& value, Options& options, Reporter& report) {
+  if (arg == "--org") {
+    options.link.origin = Number(arg, value, 0xFFFF, "an address from 0 to $FFFF", report);
+    return options.link.origin.has_value();
+  }
+  if (arg == "--limit") {
+    options.link.limit = Number(arg, value, 0xFFFF, "an address from 0 to $FFFF", report);
+    return options.link.limit.has_value();
+  }
+  if (arg == "--fill") {
+    const auto fill = Number(arg, value, 0xFF, "a byte from 0 to $FF", report);
+    if (fill) options.link.fill = static_cast<std::uint8_t>(*fill);
+    return fill.has_value();
+  }
+  const auto bank = Number(arg, value, 0xFF, "a bank number from 0 to 255", report);
+  if (bank) options.bank = static_cast<int>(*bank);
+  return bank.has_value();
+}
+
 bool ParseOption(const std::string& arg, const char* value, Options& options, Reporter& report) {
   if (value == nullptr) return false;
-  if (arg == "-o") {
-    options.output = value;
-  } else if (arg == "--map") {
-    options.map = value;
-  } else if (arg == "--org") {
-    const auto origin = torvik::tools::ParseNumber(value, 0xFFFF);
-    if (!origin) {
-      report.Error("--org needs an address from 0 to $FFFF, not \"" + std::string(value) + "\"");
-      return false;
-    }
-    options.origin = *origin;
-  } else if (arg == "--format") {
+  if (arg == "--org" || arg == "--limit" || arg == "--fill" || arg == "--bank") {
+    return ParseNumberOption(arg, value, options, report);
+  }
+  if (arg == "--ram") return ParseInputOption(value, true, options, report);
+  if (arg == "--window") return ParseWindow(value, options.link.window, report);
+  if (arg == "--source") return ParseSource(value, options, report);
+  if (arg == "-o") options.output = value;
+  else if (arg == "--map") options.map = value;
+  else if (arg == "--sym") options.symbols = value;
+  else if (arg == "-t") options.table = value;
+  else if (arg == "--format") {
     const std::string format = value;
     if (format != "bin" && format != "ihex") {
       report.Error("--format is bin or ihex, not \"" + format + "\"");
@@ -61,11 +142,17 @@ bool ParseOption(const std::string& arg, const char* value, Options& options, Re
 bool ParseOptions(int argc, char** argv, Options& options, Reporter& report) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.size() > 1 && arg.front() == '-') {
+    if (arg == "--rom") {
+      options.link.combinedRom = true;
+    } else if (arg.size() > 1 && arg.front() == '-') {
       if (!ParseOption(arg, Value(argc, argv, i), options, report)) return false;
-    } else {
-      options.inputs.push_back(arg);
+    } else if (!ParseInputOption(arg, false, options, report)) {
+      return false;
     }
+  }
+  if (options.link.combinedRom && options.intelHex) {
+    report.Error("--rom writes one binary file, not Intel HEX");
+    return false;
   }
   return !options.output.empty() && !options.inputs.empty();
 }
@@ -76,6 +163,28 @@ bool SameFile(const std::string& a, const std::string& b) {
   return first && first == torvik::IdentityOfPath(b);
 }
 
+// Refuses two outputs that are one file; the empty paths are not asked for.
+bool DistinctOutputs(const std::vector<std::string>& paths, Reporter& report) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    for (std::size_t j = i + 1; j < paths.size(); ++j) {
+      if (paths[i].empty() || paths[j].empty() || !SameFile(paths[i], paths[j])) continue;
+      report.Error("two outputs cannot be the same file \"" + paths[j] + "\"");
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<torvik::tools::LinkInput> ReadInputs(const Options& options, Reporter& report) {
+  std::vector<torvik::tools::LinkInput> inputs;
+  for (const InputArgument& argument : options.inputs) {
+    if (auto input = torvik::tools::ReadInput(argument.path, argument.placement, report)) {
+      inputs.push_back(std::move(*input));
+    }
+  }
+  return inputs;
+}
+
 // Removes a file this run wrote, but never a device or a link to one.
 void RemoveRegularFile(const std::string& path) {
   struct stat st {};
@@ -84,17 +193,53 @@ void RemoveRegularFile(const std::string& path) {
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
-// The image, then the map; a map that cannot be written takes the new image
-// away again, so that a failed run leaves neither.
-bool WriteOutputs(const Options& options, const torvik::tools::LinkResult& result, Reporter& report) {
-  const auto image = options.intelHex ? Bytes(torvik::tools::IntelHex(result.image, result.origin)) : result.image;
-  if (!torvik::WriteFileAtomically(options.output, image)) {
-    report.Error("cannot write \"" + options.output + "\"");
-    return false;
+// "game.bin" gives "game.bank3.bin" for bank 3.
+std::string BankPath(const std::string& output, int bank) {
+  const auto slash = output.rfind('/');
+  auto dot = output.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1) dot = output.size();
+  return output.substr(0, dot) + ".bank" + std::to_string(bank) + output.substr(dot);
+}
+
+struct OutputFile {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+};
+
+std::optional<std::vector<OutputFile>> Products(const Options& options, const torvik::tools::LinkResult& result,
+                                                const std::string& table, Reporter& report) {
+  const auto image = [&options](const torvik::tools::Image& linked) {
+    return options.intelHex ? Bytes(torvik::tools::IntelHex(linked)) : linked.bytes;
+  };
+  std::vector<OutputFile> files;
+  if (options.link.combinedRom) {
+    files.push_back({options.output, torvik::tools::CombinedRom(result, options.link.fill)});
+  } else {
+    files.push_back({options.output, image(result.image)});
+    for (const auto& bank : result.banks) files.push_back({BankPath(options.output, bank.bank), image(bank.image)});
   }
-  if (!options.map.empty() && !torvik::WriteFileAtomically(options.map, Bytes(torvik::tools::LinkMap(result)))) {
-    report.Error("cannot write \"" + options.map + "\"");
-    RemoveRegularFile(options.output);
+  if (!options.map.empty()) files.push_back({options.map, Bytes(torvik::tools::LinkMap(result))});
+  if (!options.symbols.empty()) {
+    const auto labels = torvik::tools::ModuleLabels(result, options.sources, table, report);
+    if (!labels) return std::nullopt;
+    files.push_back({options.symbols, Bytes(torvik::tools::SymbolFile(result, *labels))});
+  }
+  std::vector<std::string> paths;
+  for (const OutputFile& file : files) paths.push_back(file.path);
+  if (!DistinctOutputs(paths, report)) return std::nullopt;
+  return files;
+}
+
+// Every output, one after another; one that cannot be written takes the
+// ones before it away again, so that a failed run leaves none.
+bool WriteOutputs(const Options& options, const torvik::tools::LinkResult& result, const std::string& table,
+                  Reporter& report) {
+  const auto files = Products(options, result, table, report);
+  if (!files) return false;
+  for (std::size_t i = 0; i < files->size(); ++i) {
+    if (torvik::WriteFileAtomically((*files)[i].path, (*files)[i].bytes)) continue;
+    report.Error("cannot write \"" + (*files)[i].path + "\"");
+    for (std::size_t j = 0; j < i; ++j) RemoveRegularFile((*files)[j].path);
     return false;
   }
   return true;
@@ -110,16 +255,12 @@ int main(int argc, char** argv) {
     report.Usage(kUsage);
     return 2;
   }
-  if (!options.map.empty() && SameFile(options.map, options.output)) {
-    report.Error("the map and the image cannot be the same file \"" + options.map + "\"");
-    return 1;
-  }
-  std::vector<torvik::tools::LinkInput> inputs;
-  for (const std::string& path : options.inputs) {
-    if (auto module = torvik::tools::LoadObjectFile(path, report)) inputs.push_back({path, std::move(*module)});
-  }
+  if (!DistinctOutputs({options.output, options.map, options.symbols}, report)) return 1;
+  const auto inputs = ReadInputs(options, report);
   if (report.HasErrors()) return 1;
-  const auto result = torvik::tools::Link(inputs, options.origin, report);
+  const auto result = torvik::tools::Link(inputs, options.link, report);
   if (!result.ok) return 1;
-  return WriteOutputs(options, result, report) ? 0 : 1;
+  const std::string table =
+      options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::tools::kTableName) : options.table;
+  return WriteOutputs(options, result, table, report) ? 0 : 1;
 }

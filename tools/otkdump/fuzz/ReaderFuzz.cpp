@@ -26,10 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   torvik::tools::PrintSections(read.module, sink);
   torvik::tools::Reporter report("fuzz", sink);
   const std::uint32_t origin = size >= 2 ? (data[size - 2] | (data[size - 1] << 8)) : 0;
-  const auto linked = torvik::tools::Link({{"fuzz.otk", read.module}}, origin, report);
+  torvik::tools::LinkOptions options;
+  options.origin = origin;
+  const std::vector<torvik::tools::LinkInput> inputs = {{"fuzz.otk", read.module}};
+  const auto linked = torvik::tools::Link(inputs, options, report);
   if (linked.ok) {
-    if (linked.image.size() != read.module.code.size()) std::abort();
-    sink << torvik::tools::IntelHex(linked.image, linked.origin) << torvik::tools::LinkMap(linked);
+    if (linked.image.bytes.size() != read.module.code.size()) std::abort();
+    sink << torvik::tools::IntelHex(linked.image) << torvik::tools::LinkMap(linked);
   }
   return 0;
 }
