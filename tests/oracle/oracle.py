@@ -28,8 +28,7 @@ Typed rows (a lower-case type letter in the pattern, the opcode column in
 emitted order) are read the same way: each operand gets the values of its
 type, a signed byte one step past either end of its range must draw
 error 226, and a high-page address just outside $FF00..$FFFF and 0..$FF
-error 227. A signed byte written straight after a register (SP+5) gets its
-sign, as a displacement does.
+error 227.
 
 Besides the byte comparison it checks that:
   * the table loads without any diagnostic and has at most 599 rows;
@@ -105,7 +104,9 @@ GNU_SPELLING = {
               (r'\(hli\)', '(hl+)'), (r'\(hld\)', '(hl-)'),
               (r'\(65280\+c\)', '(c)'),
               (r'^ld (a,\(c\)|\(c\),a)$', r'ldh \1'),
-              (r'^ld hl,sp', 'ldhl sp,'), (r'^jp hl$', 'jp (hl)')],
+              (r'^ld hl,sp\+', 'ldhl sp,'), (r'^jp hl$', 'jp (hl)'),
+              (r'^(and|xor|or|cp) a,', r'\1 '),
+              (r'^(add|adc|sub|sbc) ([^,]*)$', r'\1 a,\2')],
     'z80n': [(r'^mirror a$', 'mirror')],
 }
 FIXED_DISP = ['+5', '-5']
@@ -316,11 +317,8 @@ def instantiate(row, parts, values):
             t.append(torvik_num(v))
             g.append(str(v))
         elif kind == 'high':
-            t.append('$%X' % v)
+            t.append('$%X' % v if v >= 0 else str(v))
             g.append(str(v & 0xFF))         # binutils takes the byte only
-        elif kind == 'signed' and t and t[-1][-1:].isalnum():
-            t.append('%+d' % v)             # SP+5, SP-5
-            g.append('%+d' % v)
         elif kind == 'rel':
             dist = v + row.length           # $ is the statement's first byte
             t.append('$%+d' % dist)
