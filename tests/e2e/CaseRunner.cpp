@@ -8,7 +8,8 @@
 //   === file NAME [noeol]    a text file (lines as written; noeol: no final newline)
 //   === hexfile NAME         a file given as hex bytes
 //   === copy PATH [NAME]     a file of the source tree (PATH relative to its root)
-//   === table                the instruction table to use instead of the shipped one
+//   === table [PATH]         the instruction table to use instead of the shipped one:
+//                            the block's lines, or the file PATH of the source tree
 //   === setup                shell commands run in the directory before the run
 //   === run ARG...           the arguments (default: prog.asm prog.otk)
 //   === argv0 NAME           the program name to pass instead of bin/Torvik
@@ -160,7 +161,7 @@ TEST_P(EndToEnd, Case) {
       const std::string name = block.words.size() > 1 ? block.words[1] : from.substr(from.find_last_of('/') + 1);
       WriteFile(dir / name, ReadFile(SourceDir() + "/" + from));
     } else if (block.kind == "table") {
-      table = block.text;
+      table = block.words.empty() ? block.text : ReadFile(SourceDir() + "/" + block.words[0]);
     } else if (block.kind == "run") {
       args = block.words;
     } else if (block.kind == "argv0") {
