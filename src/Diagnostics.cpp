@@ -49,6 +49,7 @@ constexpr MessageEntry kErrorMessages[] = {
     {224, "Data declaration size cannot be negative"},
     {225, "Too many external symbols (max of %s)"},
     {226, "Signed 8 bit value out of range"},
+    {227, "Address outside the high page $FF00 to $FFFF"},
     {300, "Invalid expression: \"%s\""},
     {301, "Division by 0"},
     {302, "No opening '('"},

@@ -170,6 +170,12 @@ CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry
       CheckByteLinks(text, evaluation);
       if (value >= 8) owner_.Warning(402, "");
       return bytes(8 * (value % 8), 1);
+    case OperandType::HighPage:
+      // The instruction reaches $FF00 plus its byte, so an address there
+      // and the byte alone mean the same; nothing else can be reached.
+      CheckByteLinks(text, evaluation);
+      if (!(value >= 0 && value <= 0xFF) && !(value >= 0xFF00 && value <= 0xFFFF)) owner_.Error(227, "");
+      return bytes(value, 1);
   }
   return bytes(0, 1);
 }

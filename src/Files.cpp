@@ -394,9 +394,24 @@ std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path)
   return bytes;
 }
 
-std::string BesideProgram(const std::string& programPath, const std::string& name) {
+std::string BesideProgram(const std::string& programPath, const std::string& name, const char* searchPath) {
   const auto separator = programPath.find_last_of("/\\");
   if (separator != std::string::npos) return programPath.substr(0, separator + 1) + name;
+  // A bare name ran from the first directory of PATH holding an executable
+  // file of that name, as the shell found it; an empty entry is the
+  // current directory. The directory is taken as written, links and all.
+  const std::string_view entries = programPath.empty() || searchPath == nullptr ? "" : searchPath;
+  for (std::size_t start = 0; !entries.empty() && start <= entries.size();) {
+    const std::size_t end = std::min(entries.find(':', start), entries.size());
+    std::string directory = end == start ? std::string("./") : std::string(entries.substr(start, end - start));
+    if (directory.back() != '/') directory.push_back('/');
+    const std::string candidate = directory + programPath;
+    struct stat st {};
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+      return directory + name;
+    }
+    start = end + 1;
+  }
   std::vector<char> buffer(PATH_MAX);
   const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
   if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return name;

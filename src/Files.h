@@ -162,10 +162,12 @@ bool MoveFileInto(int fd, const std::string& name, const std::string& path, cons
 // or is a directory.
 std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path);
 
-// A file in the directory of the running program: the program path up to
-// its last '/' or '\', or, for a program found through PATH, the directory
-// of the running executable.
-std::string BesideProgram(const std::string& programPath, const std::string& name);
+// A file in the directory of the program started as `programPath`: the
+// program path up to its last '/' or '\'; for a bare name, the first
+// directory of `searchPath` (the value of PATH, or null when it is unset)
+// that holds an executable file of that name, without resolving links;
+// failing that, the directory of the running executable.
+std::string BesideProgram(const std::string& programPath, const std::string& name, const char* searchPath);
 
 // ASCII-only helpers: bytes 128 to 255 are neither letters nor digits.
 // Characters of names are told by one table lookup, since the passes ask

@@ -28,6 +28,7 @@ enum class OperandType : std::uint8_t {
   BigEndianWord,  // m: 16 bits, high byte first; no address or external
   RelativeTarget, // r: a jump target, one signed byte from the next instruction
   BitNumber,      // b: 0..7, times 8 added to a fixed byte (HH+b)
+  HighPage,       // h: an address in $FF00..$FFFF, or its low byte 0..$FF
 };
 
 struct OperandTypeInfo {
@@ -41,7 +42,7 @@ inline constexpr OperandTypeInfo kOperandTypes[] = {
     {'n', OperandType::UnsignedByte, 1, false},  {'d', OperandType::SignedByte, 1, true},
     {'e', OperandType::SignedByte, 1, false},    {'w', OperandType::Word, 2, false},
     {'m', OperandType::BigEndianWord, 2, false}, {'r', OperandType::RelativeTarget, 1, false},
-    {'b', OperandType::BitNumber, 0, false},
+    {'b', OperandType::BitNumber, 0, false},     {'h', OperandType::HighPage, 1, false},
 };
 
 // The type a pattern letter names, or none.

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   }
   torvik::CObjectFile image;
   torvik::CAssembler assembler(image, out);
-  const bool written = assembler.Assemble(torvik::BesideProgram(argv[0], kTableName), argv[1], argv[2], true);
+  const bool written = assembler.Assemble(torvik::BesideProgram(argv[0], kTableName, std::getenv("PATH")), argv[1], argv[2], true);
   std::fflush(stdout);
   const int status = written ? 0 : 1;
 #if defined(__SANITIZE_ADDRESS__)

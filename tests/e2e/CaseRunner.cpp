@@ -8,10 +8,12 @@
 //   === file NAME [noeol]    a text file (lines as written; noeol: no final newline)
 //   === hexfile NAME         a file given as hex bytes
 //   === copy PATH [NAME]     a file of the source tree (PATH relative to its root)
-//   === table                the instruction table to use instead of the shipped one
+//   === table [PATH]         the instruction table to use instead of the shipped one:
+//                            the block's lines, or the file PATH of the source tree
 //   === setup                shell commands run in the directory before the run
 //   === run ARG...           the arguments (default: prog.asm prog.otk)
 //   === argv0 NAME           the program name to pass instead of bin/Torvik
+//   === env NAME=VALUE...    environment variables of the run ({DIR}: the case's directory)
 //   === stdout               the whole expected standard output
 //   === status N             the expected exit status (default 0)
 //   === object NAME          the expected bytes of a file, in hex
@@ -104,9 +106,9 @@ std::string ExecutableDirectory() {
   return std::filesystem::canonical(TorvikBinary()).parent_path().string() + "/";
 }
 
-std::string Substitute(std::string text) {
-  const std::map<std::string, std::string> values = {{"{TABLE}", "bin/tkinstr.tab"},
-                                                     {"{EXEDIR}", ExecutableDirectory()}};
+std::string Substitute(std::string text, const std::string& directory) {
+  const std::map<std::string, std::string> values = {
+      {"{TABLE}", "bin/tkinstr.tab"}, {"{EXEDIR}", ExecutableDirectory()}, {"{DIR}", directory}};
   for (const auto& [key, value] : values) {
     for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size())) {
       text.replace(at, key.size(), value);
@@ -147,6 +149,7 @@ TEST_P(EndToEnd, Case) {
   std::string table = DefaultTable();
   std::vector<std::string> args = {"prog.asm", "prog.otk"};
   std::string argv0 = "bin/Torvik";
+  std::vector<std::string> environment;
   for (const Block& block : c.blocks) {
     if (block.kind == "file") {
       const bool noEol = block.words.size() > 1 && block.words[1] == "noeol";
@@ -158,11 +161,13 @@ TEST_P(EndToEnd, Case) {
       const std::string name = block.words.size() > 1 ? block.words[1] : from.substr(from.find_last_of('/') + 1);
       WriteFile(dir / name, ReadFile(SourceDir() + "/" + from));
     } else if (block.kind == "table") {
-      table = block.text;
+      table = block.words.empty() ? block.text : ReadFile(SourceDir() + "/" + block.words[0]);
     } else if (block.kind == "run") {
       args = block.words;
     } else if (block.kind == "argv0") {
       argv0 = block.words.at(0);
+    } else if (block.kind == "env") {
+      for (const auto& word : block.words) environment.push_back(Substitute(word, dir.path()));
     }
   }
   const std::string program = InstallTorvik(dir, table);
@@ -174,12 +179,12 @@ TEST_P(EndToEnd, Case) {
 
   std::vector<std::string> argv = {argv0};
   argv.insert(argv.end(), args.begin(), args.end());
-  const ProcessResult run = RunProcess(dir / program, argv, dir.path());
+  const ProcessResult run = RunProcess(dir / program, argv, dir.path(), 120, environment);
 
   int expectedStatus = 0;
   for (const Block& block : c.blocks) {
     if (block.kind == "stdout") {
-      EXPECT_EQ(run.out, Substitute(block.text));
+      EXPECT_EQ(run.out, Substitute(block.text, dir.path()));
     } else if (block.kind == "status") {
       expectedStatus = std::stoi(block.words.at(0));
     } else if (block.kind == "object") {

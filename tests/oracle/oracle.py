@@ -1,6 +1,13 @@
 #!/usr/bin/env python3
 """Cross-checks a Torvik instruction table against GNU binutils for z80.
 
+--march names the CPU as binutils does (z80+full, z180, r800, z80n, gbz80,
+ez80). Where binutils encodes a form otherwise than the CPU runs it, the
+form is listed in HARDWARE with the bytes the CPU runs and how that is
+known; such a form must give those bytes, and binutils must still differ
+(an exception that binutils no longer needs is reported). Spellings that
+binutils writes otherwise (GNU_SPELLING) are rewritten for it.
+
 For every row of the table the script builds source statements with a
 spread of operand values (immediates, index displacements, bit numbers,
 relative jump distances), assembles them with Torvik and with
@@ -19,8 +26,9 @@ Index displacements are written with their sign, (IX+5), (IX-5), and
 
 Typed rows (a lower-case type letter in the pattern, the opcode column in
 emitted order) are read the same way: each operand gets the values of its
-type, and a signed byte one step past either end of its range must draw
-error 226.
+type, a signed byte one step past either end of its range must draw
+error 226, and a high-page address just outside $FF00..$FFFF and 0..$FF
+error 227.
 
 Besides the byte comparison it checks that:
   * the table loads without any diagnostic and has at most 599 rows;
@@ -29,7 +37,8 @@ Besides the byte comparison it checks that:
   * no fixed (IX)/(IY) row with displacement 0 duplicates an (IX*) row;
   * a relative jump one step past either end of its range draws error 213;
   * a signed byte (d, e) one step past either end of -128..127 draws
-    error 226 and nothing else;
+    error 226 and nothing else, a high-page address (h) outside the page
+    error 227;
   * a form that has only a fixed (IX)/(IY) row with displacement 0
     (BIT b,(IX), RLC (IX), LD (IX),n, ...) refuses (IX+5) and (IX-5)
     with error 405 and writes no object file.
@@ -39,6 +48,7 @@ tool fails to run properly, 77 when a binutils tool is not installed.
 """
 
 import argparse
+import bisect
 import concurrent.futures
 import os
 import re
@@ -60,11 +70,45 @@ DISP = [('', 0), ('+5', 5), ('+127', 127), ('-1', -1), ('-5', -5),
 DISP_OUT = [('+128', 128), ('-129', -129)]
 SIGNED = [-128, -1, 0, 127]
 SIGNED_OUT = [128, -129]
+HIGH = [0, 0x40, 0xFF, 0xFF00, 0xFF40, 0xFFFF]
+HIGH_OUT = [0x100, 0xFEFF, 0x10000, -1]
 # The type each letter of a typed row names, as the oracle's value kind,
 # and the bytes of its own (0: added to the fixed byte before it).
 TYPES = {'n': ('imm8', 1), 'd': ('disp', 1), 'e': ('signed', 1),
          'w': ('imm16', 2), 'm': ('imm16be', 2), 'r': ('rel', 1),
-         'b': ('bit', 0)}
+         'b': ('bit', 0), 'h': ('high', 1)}
+# Values one step out of each kind's range, and the error they draw.
+OUT_OF_RANGE = {'disp': (DISP_OUT, 226), 'signed': (SIGNED_OUT, 226),
+                'high': (HIGH_OUT, 227)}
+
+# Forms whose bytes on the CPU differ from binutils', by CPU (the -march
+# value before any +extension): the statement as generated, upper case
+# with single blanks, and the bytes the CPU runs.
+HARDWARE = {
+    # STOP is two bytes on the SM83: Nintendo's Game Boy programming manual
+    # encodes it 10 00, and the CPU skips the byte after the opcode (Pan
+    # Docs, and the emulators that pass the test ROMs); binutils emits 10
+    # alone.
+    'gbz80': {'STOP': '10 00'},
+    # MULUB A,r is ED C1+8r on the R800 (11 rrr 001: the MSX turbo R
+    # technical documentation and the MSX emulators agree); binutils
+    # encodes ED C5+8r.
+    'r800': {'MULUB A,B': 'ED C1', 'MULUB A,C': 'ED C9',
+             'MULUB A,D': 'ED D1', 'MULUB A,E': 'ED D9'},
+}
+
+# Spellings of the tables that binutils writes otherwise, by CPU: regular
+# expressions over the lower-case binutils statement, applied in order.
+GNU_SPELLING = {
+    'gbz80': [(r'\[', '('), (r'\]', ')'),
+              (r'\(hli\)', '(hl+)'), (r'\(hld\)', '(hl-)'),
+              (r'\(65280\+c\)', '(c)'),
+              (r'^ld (a,\(c\)|\(c\),a)$', r'ldh \1'),
+              (r'^ld hl,sp\+', 'ldhl sp,'), (r'^jp hl$', 'jp (hl)'),
+              (r'^(and|xor|or|cp) a,', r'\1 '),
+              (r'^(add|adc|sub|sbc) ([^,]*)$', r'\1 a,\2')],
+    'z80n': [(r'^mirror a$', 'mirror')],
+}
 FIXED_DISP = ['+5', '-5']
 INDEX_RE = re.compile(r'\(I[XY]\)')
 BITS = list(range(8))
@@ -95,10 +139,11 @@ class Row:
 class Form:
     """One source statement in both syntaxes."""
 
-    def __init__(self, row, torvik, gnu):
+    def __init__(self, row, torvik, gnu, error=None):
         self.row = row
         self.torvik = torvik
         self.gnu = gnu
+        self.error = error              # the error a refused form draws
 
 
 def parse_int(text):
@@ -271,6 +316,9 @@ def instantiate(row, parts, values):
         elif kind == 'imm16be':
             t.append(torvik_num(v))
             g.append(str(v))
+        elif kind == 'high':
+            t.append('$%X' % v if v >= 0 else str(v))
+            g.append(str(v & 0xFF))         # binutils takes the byte only
         elif kind == 'rel':
             dist = v + row.length           # $ is the statement's first byte
             t.append('$%+d' % dist)
@@ -285,7 +333,7 @@ def value_lists(row, parts):
     kinds = [wildcard_kind(parts, i, row)
              for i, p in enumerate(parts) if p in CAPTURES]
     pools = {'bit': BITS, 'rel': REL_IN, 'disp': DISP, 'signed': SIGNED,
-             'imm8': IMM8, 'imm16': IMM16, 'imm16be': IMM16}
+             'imm8': IMM8, 'imm16': IMM16, 'imm16be': IMM16, 'high': HIGH}
     combos = [[]]
     for k in kinds:
         combos = [c + [v] for c in combos for v in pools[k]]
@@ -296,37 +344,49 @@ def statement(mnemonic, operand, sep=' '):
     return (mnemonic + sep + operand) if operand else mnemonic
 
 
-def signed_out(row, parts, kinds, first):
-    """Statements with one signed byte one step out of range, the other
-    operands at their first values. Untyped rows wrap as they always did."""
+def gnu_spelling(text, rules):
+    for pattern, replacement in rules:
+        text = re.sub(pattern, replacement, text)
+    return text
+
+
+def normalized(text):
+    """A statement as HARDWARE names it: upper case, single blanks."""
+    return ' '.join(text.split()).upper()
+
+
+def out_of_range(row, parts, kinds, first):
+    """Statements with one operand one step out of its type's range, the
+    other operands at their first values. Untyped rows wrap as they always
+    did."""
     out = []
     for k, kind in enumerate(kinds if row.typed else []):
-        for v in {'disp': DISP_OUT, 'signed': SIGNED_OUT}.get(kind, []):
+        values_out, error = OUT_OF_RANGE.get(kind, ([], None))
+        for v in values_out:
             values = list(first)
             values[k] = v
             t, _ = instantiate(row, parts, values)
-            out.append(Form(row, statement(row.mnemonic, t), None))
+            out.append(Form(row, statement(row.mnemonic, t), None, error))
     return out
 
 
-def build_forms(rows):
+def build_forms(rows, spelling):
     """Returns (forms to compare, out-of-range jumps, refused (IX+d),
-    out-of-range signed bytes)."""
+    out-of-range typed operands)."""
     forms, rel_out, refused, wide = [], [], [], []
     for row in rows:
         parts = split_pattern(row.pattern)
         kinds, combos = value_lists(row, parts)
         for n, values in enumerate(combos):
             t, g = instantiate(row, parts, values)
-            forms.append(Form(row, statement(row.mnemonic, t),
-                              statement(row.mnemonic.lower(), g)))
+            g = gnu_spelling(statement(row.mnemonic.lower(), g), spelling)
+            forms.append(Form(row, statement(row.mnemonic, t), g))
             if n == 0:
                 # The same statement in lower case with a tab after the
                 # mnemonic: mnemonics and fixed letters ignore case.
                 forms.append(Form(row, statement(row.mnemonic.lower(),
-                                                 t.lower(), '\t'),
-                                  statement(row.mnemonic.lower(), g)))
-        wide += signed_out(row, parts, kinds, combos[0])
+                                                 t.lower(), '\t'), g))
+        wide += out_of_range(row, parts, kinds, combos[0])
         if 'rel' in kinds:
             for d in REL_OUT:
                 t, _ = instantiate(row, parts, [d])
@@ -348,53 +408,77 @@ def run(cmd, cwd, timeout=120):
 # binutils side
 
 
-def gnu_assemble(forms, tools, workdir):
-    """Returns (list of byte strings or None per form, messages)."""
+def gnu_run(batch, tools, workdir):
+    """One binutils run over the forms of `batch`: (bytes per form, or None
+    when the run failed; notes by position, only the errors of a failed
+    run)."""
+    src = os.path.join(workdir, 'g.s')
+    obj = os.path.join(workdir, 'g.o')
+    binf = os.path.join(workdir, 'g.bin')
+    with open(src, 'w') as f:
+        for k, form in enumerate(batch):
+            f.write('L%d: %s\n' % (k, form.gnu))
+        f.write('Lend:\n')
+    p = run([tools.gas, '-march=' + tools.march, '-o', obj, src], workdir)
+    notes, errors = {}, {}
+    for line in p.stderr.splitlines():
+        m = re.match(r'.*?:(\d+): (Error|Warning): (.*)', line)
+        if m and 1 <= int(m.group(1)) <= len(batch):
+            k = int(m.group(1)) - 1
+            notes[k] = '; '.join(filter(None, [notes.get(k),
+                                               'binutils: ' + m.group(3)]))
+            if m.group(2) == 'Error':
+                errors[k] = notes[k]
+    if p.returncode != 0:
+        if not errors:
+            raise RuntimeError('binutils failed:\n' + p.stderr)
+        return None, errors
+    p = run([tools.objcopy, '-O', 'binary', obj, binf], workdir)
+    if p.returncode != 0:
+        raise RuntimeError('objcopy failed:\n' + p.stderr)
+    with open(binf, 'rb') as f:
+        code = f.read()
+    p = run([tools.nm, obj], workdir)
+    if p.returncode != 0:
+        raise RuntimeError('nm failed:\n' + p.stderr)
+    addr = {}
+    for line in p.stdout.splitlines():
+        m = re.match(r'([0-9a-fA-F]+) \w (L\d+|Lend)$', line.strip())
+        if m:
+            addr[m.group(2)] = int(m.group(1), 16)
+    ends = ['L%d' % k for k in range(1, len(batch))] + ['Lend']
+    return [code[addr['L%d' % k]:addr[end]] for k, end in enumerate(ends)], \
+        notes
+
+
+def assemble_dropping_refused(forms, attempt, tries):
+    """Assembles `forms` with `attempt`, which makes one run over a list of
+    forms and gives (bytes per form, or None when the run gave no code;
+    notes by position in the list). When a run gives no code, the forms it
+    named are dropped and the rest assembled again, at most `tries` runs.
+    Returns (bytes or None per form, notes per form index)."""
     result = [None] * len(forms)
     notes = {}
     pending = list(range(len(forms)))
-    for _attempt in range(3):
+    for _attempt in range(tries):
         if not pending:
             break
-        src = os.path.join(workdir, 'g.s')
-        obj = os.path.join(workdir, 'g.o')
-        binf = os.path.join(workdir, 'g.bin')
-        with open(src, 'w') as f:
-            for k, idx in enumerate(pending):
-                f.write('L%d: %s\n' % (k, forms[idx].gnu))
-            f.write('Lend:\n')
-        p = run([tools.gas, '-march=' + tools.march, '-o', obj, src], workdir)
-        if p.returncode != 0:
-            bad = set()
-            for line in p.stderr.splitlines():
-                m = re.match(r'.*?:(\d+): (?:Error|Warning): (.*)', line)
-                if m and 1 <= int(m.group(1)) <= len(pending):
-                    idx = pending[int(m.group(1)) - 1]
-                    bad.add(idx)
-                    notes[idx] = 'binutils: ' + m.group(2)
-            if not bad:
-                raise RuntimeError('binutils failed:\n' + p.stderr)
-            pending = [i for i in pending if i not in bad]
+        got, found = attempt([forms[i] for i in pending])
+        for k, note in found.items():
+            notes[pending[k]] = note
+        if got is None:
+            pending = [i for k, i in enumerate(pending) if k not in found]
             continue
-        p = run([tools.objcopy, '-O', 'binary', obj, binf], workdir)
-        if p.returncode != 0:
-            raise RuntimeError('objcopy failed:\n' + p.stderr)
-        with open(binf, 'rb') as f:
-            code = f.read()
-        p = run([tools.nm, obj], workdir)
-        if p.returncode != 0:
-            raise RuntimeError('nm failed:\n' + p.stderr)
-        addr = {}
-        for line in p.stdout.splitlines():
-            m = re.match(r'([0-9a-fA-F]+) \w (L\d+|Lend)$', line.strip())
-            if m:
-                addr[m.group(2)] = int(m.group(1), 16)
         for k, idx in enumerate(pending):
-            a, b = addr['L%d' % k], addr['L%d' % (k + 1) if k + 1 < len(pending)
-                                         else 'Lend']
-            result[idx] = code[a:b]
+            result[idx] = got[k]
         pending = []
     return result, notes
+
+
+def gnu_assemble(forms, tools, workdir):
+    """Returns (list of byte strings or None per form, messages)."""
+    return assemble_dropping_refused(
+        forms, lambda batch: gnu_run(batch, tools, workdir), 3)
 
 
 # ----------------------------------------------------------------------
@@ -486,42 +570,36 @@ class Torvik:
             problems.append('" NOP" did not assemble to 00:\n' + out)
         return problems
 
+    def run_forms(self, batch):
+        """One run over the forms of `batch`: (bytes per form, or None when
+        no object file was written; notes by position)."""
+        obj, msgs, out = self.assemble([form.torvik for form in batch])
+        notes = {line - 1: '; '.join('%s #%d: %s' % (k, c, t)
+                                     for k, c, t, _ in items)
+                 for line, items in msgs.items() if 1 <= line <= len(batch)}
+        if obj is None:
+            if not notes:
+                raise RuntimeError('Torvik wrote no object file and '
+                                   'named no statement:\n' + out)
+            return None, notes
+        code, lines = obj
+        starts = {}
+        for line, address in lines:
+            starts.setdefault(line, address)
+        order = sorted(starts.values()) + [len(code)]
+        got = []
+        for k in range(len(batch)):
+            if k + 1 in starts:
+                a = starts[k + 1]
+                got.append(code[a:order[bisect.bisect_right(order, a)]])
+            else:
+                got.append(None)
+                notes.setdefault(k, 'no line record')
+        return got, notes
+
     def assemble_forms(self, forms):
         """Returns (bytes or None per form, notes per form index)."""
-        result = [None] * len(forms)
-        notes = {}
-        pending = list(range(len(forms)))
-        for _attempt in range(4):
-            if not pending:
-                break
-            obj, msgs, out = self.assemble([forms[i].torvik for i in pending])
-            for line, items in msgs.items():
-                if 1 <= line <= len(pending):
-                    idx = pending[line - 1]
-                    notes[idx] = '; '.join('%s #%d: %s' % (k, c, t)
-                                           for k, c, t, _ in items)
-            if obj is None:
-                if not any(1 <= l <= len(pending) for l in msgs):
-                    raise RuntimeError('Torvik wrote no object file and '
-                                       'named no statement:\n' + out)
-                pending = [i for i in pending if i not in notes]
-                continue
-            code, lines = obj
-            starts = {}
-            for line, address in lines:
-                starts.setdefault(line, address)
-            order = sorted(starts.items(), key=lambda x: x[1])
-            ends = {}
-            for n, (line, address) in enumerate(order):
-                ends[line] = order[n + 1][1] if n + 1 < len(order) \
-                    else len(code)
-            for k, idx in enumerate(pending):
-                if k + 1 in starts:
-                    result[idx] = code[starts[k + 1]:ends[k + 1]]
-                else:
-                    notes.setdefault(idx, 'no line record')
-            pending = []
-        return result, notes
+        return assemble_dropping_refused(forms, self.run_forms, 4)
 
 
 # ----------------------------------------------------------------------
@@ -559,9 +637,11 @@ def main():
             print('oracle: cannot find %s' % tool)
             return 77
 
+    cpu = tools.march.split('+')[0]
     rows, problems = load_table(tools.table)
     failures = ['table: ' + p for p in problems]
-    forms, rel_out, refused, wide = build_forms(rows)
+    forms, rel_out, refused, wide = build_forms(rows,
+                                                GNU_SPELLING.get(cpu, []))
 
     if tools.workdir:
         os.makedirs(tools.workdir, exist_ok=True)
@@ -569,7 +649,8 @@ def main():
     else:
         root = tempfile.mkdtemp(prefix='torvik-oracle-')
     try:
-        failures += check(tools, root, forms, rel_out, refused, wide)
+        failures += check(tools, root, forms, rel_out, refused, wide,
+                          HARDWARE.get(cpu, {}))
     finally:
         if not tools.workdir:
             shutil.rmtree(root, ignore_errors=True)
@@ -583,7 +664,26 @@ def main():
     return 1 if failures else 0
 
 
-def check(tools, root, forms, rel_out, refused, wide):
+def compare(form, tres, gres, why, hardware, used):
+    """The failure for one form, or None: Torvik must give binutils' bytes,
+    or the CPU's where HARDWARE says that binutils differs from it."""
+    key = normalized(form.torvik)
+    shown = '%s: "%s": torvik %s, binutils "%s" %s' % (
+        form.row, form.torvik.replace('\t', ' '), hexs(tres), form.gnu,
+        hexs(gres))
+    why = ' (' + why + ')' if why else ''
+    if key in hardware:
+        used.add(key)
+        cpu = bytes.fromhex(hardware[key])
+        if gres == cpu:
+            return shown + ': binutils now gives the bytes the CPU runs, ' \
+                'the exception is not needed' + why
+        return None if tres == cpu else \
+            shown + ', the CPU runs %s%s' % (hexs(cpu), why)
+    return None if tres is not None and tres == gres else shown + why
+
+
+def check(tools, root, forms, rel_out, refused, wide, hardware):
     failures = []
     batches = list(chunks(forms, CHUNK))
     gdirs = []
@@ -607,16 +707,17 @@ def check(tools, root, forms, rel_out, refused, wide):
         problems = tv.check_load()
         if problems:
             return problems
+        used = set()
         for b, job in zip(batches, gjobs):
             tres, tnotes = tv.assemble_forms(b)
             gres, gnotes = job.result()
             for i, form in enumerate(b):
-                if tres[i] is not None and tres[i] == gres[i]:
-                    continue
                 why = '; '.join(x for x in (tnotes.get(i), gnotes.get(i)) if x)
-                failures.append('%s: "%s": torvik %s, binutils "%s" %s%s' % (
-                    form.row, form.torvik.replace('\t', ' '), hexs(tres[i]),
-                    form.gnu, hexs(gres[i]), ' (' + why + ')' if why else ''))
+                failure = compare(form, tres[i], gres[i], why, hardware, used)
+                if failure:
+                    failures.append(failure)
+        failures += ['"%s": a hardware exception that names no form of the '
+                     'table' % key for key in sorted(set(hardware) - used)]
 
     # Jumps one step out of range: each alone, so that every one of them
     # must draw its own error 213.
@@ -628,18 +729,19 @@ def check(tools, root, forms, rel_out, refused, wide):
                 form.row, form.torvik, codes or 'none',
                 ' and an object file' if obj is not None else ''))
 
-    # Signed bytes one step out of range, one statement a line: each line
-    # draws error 226 alone, and no object file is written.
+    # Typed operands one step out of range, one statement a line: each line
+    # draws its type's error (226, 227) alone, and no object file is written.
     if wide:
         obj, msgs, _ = tv.assemble([form.torvik for form in wide])
         if obj is not None:
-            failures.append('signed bytes out of range: an object file '
+            failures.append('operands out of range: an object file '
                             'was written')
         for n, form in enumerate(wide, 1):
             got = [(k, c) for k, c, _, _ in msgs.get(n, [])]
-            if got != [('Error', 226)]:
-                failures.append('%s: "%s": expected only error 226, got %s'
-                                % (form.row, form.torvik, got or 'none'))
+            if got != [('Error', form.error)]:
+                failures.append('%s: "%s": expected only error %d, got %s'
+                                % (form.row, form.torvik, form.error,
+                                   got or 'none'))
 
     # A nonzero displacement where only the displacement-0 row exists:
     # one error 405 naming the mnemonic, and no object file.

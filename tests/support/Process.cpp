@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -27,10 +28,33 @@ void DrainInto(int fd, std::string& out, bool& open) {
   }
 }
 
+// This process's environment with `changes` ("NAME=VALUE") applied.
+std::vector<std::string> ChangedEnvironment(const std::vector<std::string>& changes) {
+  std::vector<std::string> result;
+  const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=') + 1); };
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string current = *entry;
+    const bool replaced = std::any_of(changes.begin(), changes.end(),
+                                      [&](const std::string& change) { return nameOf(change) == nameOf(current); });
+    if (!replaced) result.push_back(current);
+  }
+  result.insert(result.end(), changes.begin(), changes.end());
+  return result;
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& directory, int timeoutSeconds) {
+                         const std::string& directory, int timeoutSeconds,
+                         const std::vector<std::string>& environment) {
+  // Everything the child needs is made before the fork.
+  const std::vector<std::string> variables = ChangedEnvironment(environment);
+  std::vector<char*> envp;
+  for (const auto& variable : variables) envp.push_back(const_cast<char*>(variable.c_str()));
+  envp.push_back(nullptr);
+  std::vector<char*> argv;
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   int outPipe[2];
   int errPipe[2];
   if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
@@ -47,10 +71,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     ::close(errPipe[1]);
     if (::chdir(directory.c_str()) != 0) ::_exit(126);
     ::alarm(static_cast<unsigned>(timeoutSeconds));
-    std::vector<char*> argv;
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   ::close(outPipe[1]);

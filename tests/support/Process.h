@@ -14,9 +14,11 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs `program` with `args` (argv[0] is args[0]) in `directory`.
+// Runs `program` with `args` (argv[0] is args[0]) in `directory`, with the
+// environment's variables changed or added by `environment` ("NAME=VALUE").
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& directory, int timeoutSeconds = 120);
+                         const std::string& directory, int timeoutSeconds = 120,
+                         const std::vector<std::string>& environment = {});
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes out of scope.

@@ -1,5 +1,8 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -105,6 +108,56 @@ TEST(TextWriting, AFullDiskIsNoticed) {
   EXPECT_TRUE(writer.Failed());
   ::close(fd);
 }
+
+// Where the table is looked for, by program path and PATH. The directories:
+// none holds nothing, plain a file that is not executable, dir a directory
+// of the program's name, exe the program, link a link to it.
+struct BesideCase {
+  const char* name;
+  const char* program;
+  std::vector<std::string> path;  // entries below the test's directory; "-": PATH unset
+  std::string expected;           // below the test's directory; "*": beside the running executable; "=": as written
+};
+
+class BesideProgramLookup : public ::testing::TestWithParam<BesideCase> {};
+
+TEST_P(BesideProgramLookup, FollowsTheSeparatorThenPathThenTheExecutable) {
+  TempDir dir;
+  const std::string program = "torvik-lookup-probe";
+  for (const char* sub : {"none", "plain", "dir", "exe", "link"}) ::mkdir((dir / sub).c_str(), 0755);
+  WriteFile(dir / "plain/" + program, "");
+  ::mkdir((dir / "dir/" + program).c_str(), 0755);
+  WriteFile(dir / "exe/" + program, "");
+  ::chmod((dir / "exe/" + program).c_str(), 0755);
+  ASSERT_EQ(::symlink((dir / "exe/" + program).c_str(), (dir / "link/" + program).c_str()), 0);
+
+  const BesideCase& c = GetParam();
+  std::string path;
+  for (const auto& entry : c.path) path += (path.empty() ? "" : ":") + (entry.empty() ? "" : dir / entry);
+  const bool unset = c.path.size() == 1 && c.path[0] == "-";
+  const std::string found = BesideProgram(c.program, "tkinstr.tab", unset ? nullptr : path.c_str());
+  if (c.expected == "*") {
+    const auto self = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+    EXPECT_EQ(found, self + "/tkinstr.tab");
+  } else if (c.expected[0] == '=') {
+    EXPECT_EQ(found, c.expected.substr(1));
+  } else {
+    EXPECT_EQ(found, dir / c.expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BesideProgramLookup,
+    ::testing::Values(BesideCase{"slash", "bin/torvik-lookup-probe", {"exe"}, "=bin/tkinstr.tab"},
+                      BesideCase{"backslash", "w\\torvik-lookup-probe", {"exe"}, "=w\\tkinstr.tab"},
+                      BesideCase{"first_executable_on_path", "torvik-lookup-probe", {"none", "exe", "link"}, "exe/tkinstr.tab"},
+                      BesideCase{"link_is_not_resolved", "torvik-lookup-probe", {"link", "exe"}, "link/tkinstr.tab"},
+                      BesideCase{"not_executable_or_a_directory", "torvik-lookup-probe", {"plain", "dir", "exe"}, "exe/tkinstr.tab"},
+                      BesideCase{"trailing_slash", "torvik-lookup-probe", {"exe/"}, "exe/tkinstr.tab"},
+                      BesideCase{"not_on_path", "torvik-lookup-probe", {"none", "plain"}, "*"},
+                      BesideCase{"path_unset", "torvik-lookup-probe", {"-"}, "*"},
+                      BesideCase{"empty_name", "", {"exe"}, "*"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace torvik::test

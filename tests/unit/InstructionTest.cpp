@@ -235,7 +235,8 @@ constexpr const char* kTable =
     "PUSH m ED8Am 4 0\n"
     "CALLX w,n CDwn 4 0\n"
     "JX w E9w 3 0\n"
-    "JRX r 18r 2 0\n";
+    "JRX r 18r 2 0\n"
+    "LDH (h),A E0h 2 0\n";
 
 struct EncodeCase {
   const char* statement;
@@ -322,6 +323,18 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodeCase{"jx ext", "E9 00 00 00", 4, Err(407, "External relocation not supported for instruction")},
                       EncodeCase{"jrx $182", "18 80", 2, Err(213, "Relative jump too long")},
                       EncodeCase{"jrx ext", "18 FE", 2, Err(215, "External symbol cannot be the target of a relative jump") + Err(213, "Relative jump too long")}));
+
+INSTANTIATE_TEST_SUITE_P(
+    HighPage, Encode,
+    ::testing::Values(EncodeCase{"ldh ($FF40),a", "E0 40", 2, ""}, EncodeCase{"ldh ($40),a", "E0 40", 2, ""},
+                      EncodeCase{"ldh (0),a", "E0 00", 2, ""}, EncodeCase{"ldh ($FFFF),a", "E0 FF", 2, ""},
+                      EncodeCase{"ldh ($FF00),a", "E0 00", 2, ""}, EncodeCase{"ldh ($FF),a", "E0 FF", 2, ""},
+                      EncodeCase{"ldh ($100),a", "E0 00", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
+                      EncodeCase{"ldh ($FEFF),a", "E0 FF", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
+                      EncodeCase{"ldh ($10000),a", "E0 00", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
+                      EncodeCase{"ldh (-1),a", "E0 FF", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
+                      EncodeCase{"ldh (lbl),a", "E0 10", 2, Err(217, "Relative symbol cannot be used as 8 bit constant")},
+                      EncodeCase{"ldh (ext),a", "E0 00", 2, Err(212, "External symbol cannot be used as 8 bit constant")}));
 
 INSTANTIATE_TEST_SUITE_P(
     RelativeJumps, Encode,

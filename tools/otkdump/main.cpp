@@ -3,6 +3,7 @@
 // Prints the sections of an object file; with the source it was assembled
 // from, a listing of address, bytes and source line instead, at the
 // address the linker gave the module when its map or address is given.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
     torvik::tools::PrintSections(*module, std::cout);
   } else {
     const std::string table =
-        options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::tools::kTableName) : options.table;
+        options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::tools::kTableName, std::getenv("PATH")) : options.table;
     status = List(*module, options, table, report);
   }
   std::cout.flush();
