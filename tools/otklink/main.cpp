@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -261,6 +262,6 @@ int main(int argc, char** argv) {
   const auto result = torvik::tools::Link(inputs, options.link, report);
   if (!result.ok) return 1;
   const std::string table =
-      options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::tools::kTableName) : options.table;
+      options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::tools::kTableName, std::getenv("PATH")) : options.table;
   return WriteOutputs(options, result, table, report) ? 0 : 1;
 }
