@@ -115,7 +115,7 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
   // A symbol can be bound to one external only.
   if (evaluation.external && evaluation.bound) Error(210, "");
   std::optional<std::string> external;
-  if (!evaluation.complete) {
+  if (!evaluation.standIn.CanStandInFor(ProbeStandIn::Probe::ExternalNames, reportSerial_)) {
     external = FirstExternalName(expression);
   } else if (evaluation.external || evaluation.bound) {
     external = std::string(evaluation.external ? evaluation.externalName : evaluation.boundTarget);
