@@ -16,6 +16,7 @@
 #include "Instruction.h"
 #include "Objectfile.h"
 #include "Preprocessor.h"
+#include "Statement.h"
 #include "Symtable.h"
 
 namespace torvik {
@@ -140,6 +141,13 @@ class CAssembler {
   // counting names the module declares external further on.
   bool NamesExternalForSizing(std::string_view text);
 
+  // Pass 1's first step on a prepared line, taken by the passes and by the
+  // tools that walk a source as pass 1 does: splits the line and defines
+  // its label at the location counter, or the symbol it assigns. Nullopt
+  // when the line has a label field but no label (reported), which ends
+  // pass 1; otherwise the statements are sized next.
+  std::optional<LineFields> DefineLabelField(std::string_view line);
+
   // Directives: the text after the '.'; the size in bytes or -1 to end the pass.
   std::int64_t Directive(std::string_view text, bool firstPass, bool emit);
 
@@ -177,8 +185,8 @@ class CAssembler {
   void SecondPass(const CPreprocessor::WrittenLines& lines);
   std::optional<InstructionMatch> PassOneMatch(std::string_view statement) const;
   void CheckStatementSize(std::int64_t size);
-  // Runs the statements of a line from `pos`; false when a directive ended the pass.
-  bool RunStatements(std::string_view text, std::size_t pos, bool firstPass);
+  // Runs the statements of a line; false when a directive ended the pass.
+  bool RunStatements(std::string_view statements, bool firstPass);
   void AdvanceLocation(std::int64_t size);
   void DefineAssignment(std::string_view label, std::string_view expression);
 
