@@ -146,7 +146,11 @@ class CAssembler {
   // its label at the location counter, or the symbol it assigns. Nullopt
   // when the line has a label field but no label (reported), which ends
   // pass 1; otherwise the statements are sized next.
-  std::optional<LineFields> DefineLabelField(std::string_view line);
+  // Inline, as most lines have no label field.
+  std::optional<LineFields> DefineLabelField(std::string_view line) {
+    if (!HasLabelField(line)) return SplitLine(line);
+    return DefineLabel(line);
+  }
 
   // Directives: the text after the '.'; the size in bytes or -1 to end the pass.
   std::int64_t Directive(std::string_view text, bool firstPass, bool emit);
@@ -181,6 +185,7 @@ class CAssembler {
   // The passes over the intermediate file.
   void CollectDeclaredExternals(const CPreprocessor::WrittenLines& lines);
   void FirstPass(const CPreprocessor::WrittenLines& lines);
+  std::optional<LineFields> DefineLabel(std::string_view line);
   std::size_t CollectLabel(std::string_view line);
   void SecondPass(const CPreprocessor::WrittenLines& lines);
   std::optional<InstructionMatch> PassOneMatch(std::string_view statement) const;

@@ -47,8 +47,8 @@ void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
   ++lineCounter_;  // the read that finds the end of the file
 }
 
-std::optional<LineFields> CAssembler::DefineLabelField(std::string_view line) {
-  if (!HasLabelField(line)) return SplitLine(line);
+// DefineLabelField for a line with a label field.
+std::optional<LineFields> CAssembler::DefineLabel(std::string_view line) {
   const std::size_t labelEnd = CollectLabel(line);
   if (labelEnd == 0) {
     Error(202, "");
