@@ -145,7 +145,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
 // '$', a character constant or a group in parentheses. Inline, as is
 // Combine: a level runs both for every operand.
 inline CAssembler::Operand CAssembler::ReadOperand(std::string_view text, std::size_t pos, const ExprToken& token,
-                                            std::int32_t offset) {
+                                                   std::int32_t offset) {
   Operand operand;
   operand.next = token.end;
   Evaluation& evaluation = operand.evaluation;
