@@ -2,10 +2,11 @@
 # Counts the instructions each assembler executes on each workload (under
 # callgrind) and prints them beside Torvik's, with the same targets as
 # run.sh: at most half the fastest peer, and a growth exponent of at most
-# 1.05 over the scaling series. Instruction counts do not depend on other
-# work on the machine, so this is the steady companion of run.sh's timings
-# on a busy machine; it leaves out process start-up in the kernel, which
-# wall time includes. z80asm is left out: on the symbol-heavy workloads it
+# 1.05 over each series of one shape at growing sizes (scale-NNNNN,
+# names-NNNNN). Instruction counts do not depend on other work on the
+# machine, so this is the steady companion of run.sh's timings on a busy
+# machine; it leaves out process start-up in the kernel, which wall time
+# includes. z80asm is left out: on the symbol-heavy workloads it
 # runs for minutes under callgrind.
 #
 #   bench/counts.sh [workload ...]      default: all workloads
@@ -55,14 +56,22 @@ for w, t, p, g in rows:
     t, p, g = int(t), int(p), int(g)
     ok = min(p, g) / t >= 2.0
     print("%-12s %10.1f %10.1f %10.1f %13.2f %14.2f  %s" % (w, t / 1e6, p / 1e6, g / 1e6, p / t, g / t, "PASS" if ok else "FAIL"))
-scale = sorted((int(w.split("-")[1]), [int(x) for x in r]) for w, *r in rows if w.startswith("scale-"))
-if len(scale) >= 2:
+# A series is the workloads named NAME-NNNNN, the same shape at NNNNN symbols.
+series = {}
+for w, *r in rows:
+    stem, _, size = w.rpartition("-")
+    if stem and size.isdigit():
+        series.setdefault(stem, []).append((int(size), [int(x) for x in r]))
+for stem, points in sorted(series.items(), reverse=True):
+    if len(points) < 2:
+        continue
+    points.sort()
     print()
-    print("Growth exponent over the scaling series (slope of log(count) against log(symbols);")
+    print("Growth exponent over the %s series (slope of log(count) against log(symbols);" % stem)
     print("last step alone in parentheses):")
-    lx = [math.log(n) for n, _ in scale]
+    lx = [math.log(n) for n, _ in points]
     for i, name in enumerate(("Torvik", "pasmo", "GNU as")):
-        ly = [math.log(c[i]) for _, c in scale]
+        ly = [math.log(c[i]) for _, c in points]
         mx, my = sum(lx) / len(lx), sum(ly) / len(ly)
         e = sum((a - mx) * (b - my) for a, b in zip(lx, ly)) / sum((a - mx) ** 2 for a in lx)
         last = (ly[-1] - ly[-2]) / (lx[-1] - lx[-2])

@@ -24,6 +24,9 @@ bytes, 65534 intermediate lines, 8192 relocations):
     code          close to 16384 bytes of varied instructions
     lines         about 60000 lines over 25 files, mostly comments
     scale-NNNNN   the symbol-heavy shape at 1000 .. 16000 symbols
+    names-NNNNN   the same shape at 4000 and 16000 symbols named in schemes
+                  that defeat a weak hash: numbered, common prefixes, a long
+                  shared prefix, one character apart
 
 Usage:
     gen.py OUTDIR            OUTDIR/<workload>/main.asm (Torvik), main.pasmo,
@@ -54,6 +57,7 @@ MAX_RELOCS = 8192
 MAX_LINE_LENGTH = 1022
 
 SCALE_SIZES = (1000, 2000, 4000, 8000, 16000)
+NAMES_SIZES = (4000, 16000)
 SYMBOLS_SIZE = 16200
 
 INDENT = "        "
@@ -481,6 +485,40 @@ def make_name(rnd, i, prefix):
     return "%s_%s%d" % (rnd.choice(WORDS), prefix, i)
 
 
+# Names as generated tables and numbered code name things, in four schemes
+# taken in turn: numbered (sym00000 for assignments, lab00000 for labels),
+# a few common prefixes, one long shared prefix, and names that differ from
+# one base name in a single character. A table's hash must spread them all.
+MODULES = ["player", "enemy", "screen", "sound", "input", "level"]
+LONG_PREFIX = "level_data_generated_table_entry_"
+ONE_CHAR_BASES = {"k": "spritepatterntable", "l": "interruptvectorslot"}
+ALPHABET = "abcdefghijklmnopqrstuvwxyz"
+
+
+def one_char_name(base, j):
+    """The j-th name that differs from base in one character (then from base
+    with a number after it, once every position and letter is used)."""
+    pos = j % len(base)
+    others = [c for c in ALPHABET if c != base[pos]]
+    letter = others[(j // len(base)) % len(others)]
+    round_ = j // (len(base) * len(others))
+    return base[:pos] + letter + base[pos + 1:] + (str(round_) if round_ else "")
+
+
+def scheme_name(rnd, i, prefix):
+    # Each run of four takes every scheme once, rotated from run to run so
+    # that labels, every fourth of which is local and unnamed here, get all.
+    j = i // 4
+    scheme = (i + j) % 4
+    if scheme == 0:
+        return "%s%05d" % ("lab" if prefix == "l" else "sym", j)
+    if scheme == 1:
+        return "%s_%s_%s%d" % (rnd.choice(MODULES), rnd.choice(WORDS), prefix, j)
+    if scheme == 2:
+        return "%s%s%05d" % (LONG_PREFIX, prefix, j)
+    return one_char_name(ONE_CHAR_BASES[prefix], j)
+
+
 def sentence(rnd, lo, hi):
     words = []
     length = rnd.randint(lo, hi)
@@ -505,10 +543,11 @@ def number(rnd, value):
 # (a) and (d): symbol-heavy
 
 
-def symbols_program(name, nsyms, seed):
+def symbols_program(name, nsyms, seed, namer=make_name):
     """nsyms names: a quarter labels, each on a one-byte instruction (every
     fourth one a local label), the rest assignments built from earlier names.
-    References: an ld hl,nn for every 16 names and a .dw item for every 4."""
+    References: an ld hl,nn for every 16 names and a .dw item for every 4.
+    namer(rnd, i, "l" or "k") names the i-th label or assignment."""
     rnd = random.Random(seed)
     prog = Program(name)
     main = prog.files["main"]
@@ -533,12 +572,12 @@ def symbols_program(name, nsyms, seed):
     for k in kinds:
         if k == "L":
             local = top is not None and nl % 4 == 3
-            plan.append(("L", "lp%d" % nl if local else make_name(rnd, nl, "l"), local))
+            plan.append(("L", "lp%d" % nl if local else namer(rnd, nl, "l"), local))
             nl += 1
             if not local:
                 top = plan[-1][1]
         else:
-            plan.append(("A", make_name(rnd, na, "k"), False))
+            plan.append(("A", namer(rnd, na, "k"), False))
             na += 1
     top = None
     all_globals = [nm for _, nm, local in plan if not local]  # code may refer forward
@@ -1060,6 +1099,8 @@ def workloads():
     ]
     for n in SCALE_SIZES:
         progs.append(symbols_program("scale-%05d" % n, n, seed=1000 + n))
+    for n in NAMES_SIZES:
+        progs.append(symbols_program("names-%05d" % n, n, seed=2000 + n, namer=scheme_name))
     return progs
 
 

@@ -2,7 +2,7 @@
 """Reads the hyperfine JSON files that run.sh exported and prints the
 comparison: median times, each peer's median over Torvik's, the targets
 (Torvik at most half the fastest peer on every workload; growth exponent at
-most 1.05 over the scaling series) and PASS/FAIL against them.
+most 1.05 over each series of one shape at growing sizes, NAME-NNNNN) and PASS/FAIL against them.
 
     report.py RESULTS_DIR [--markdown]
 
@@ -85,6 +85,16 @@ def table(rows, markdown):
     return "\n".join(out)
 
 
+def series(workloads):
+    """The workloads named NAME-NNNNN, by NAME, as sorted (NNNNN, workload) pairs."""
+    found = {}
+    for w in workloads:
+        stem, _, size = w.rpartition("-")
+        if stem and size.isdigit():
+            found.setdefault(stem, []).append((int(size), w))
+    return {stem: sorted(points) for stem, points in found.items()}
+
+
 def main(argv):
     if not argv or argv[0].startswith("-"):
         print(__doc__)
@@ -95,7 +105,7 @@ def main(argv):
     except (OSError, ValueError, KeyError) as e:
         print("report.py: cannot read results: %s" % e)
         return 2
-    workloads = [w for w in MAIN_WORKLOADS if w in results] + sorted(w for w in results if w.startswith("scale-"))
+    workloads = [w for w in MAIN_WORKLOADS if w in results] + sorted(w for w in results if w not in MAIN_WORKLOADS)
     verdicts = []
 
     header = ["workload"] + ["%s ms" % LABEL[a] for a in ASSEMBLERS] + ["%s/Torvik" % LABEL[p] for p in PEERS] + ["target"]
@@ -124,12 +134,13 @@ def main(argv):
     print(table(rows, markdown))
     print()
 
-    scale = sorted((int(w.split("-")[1]), w) for w in workloads if w.startswith("scale-"))
-    if len(scale) >= 2:
-        sizes = [n for n, _ in scale]
+    for stem, points in sorted(series(workloads).items(), reverse=True):
+        if len(points) < 2:
+            continue
+        sizes = [n for n, _ in points]
         rows = [["assembler", "exponent (fit)", "exponent (last step)", "target"]]
         for a in ASSEMBLERS:
-            times = [results[w][a] for _, w in scale]
+            times = [results[w][a] for _, w in points]
             e = slope(sizes, times)
             last = math.log(times[-1] / times[-2]) / math.log(sizes[-1] / sizes[-2])
             verdict = ""
@@ -138,7 +149,7 @@ def main(argv):
                 verdicts.append(ok)
                 verdict = "PASS" if ok else "FAIL"
             rows.append([LABEL[a], "%.3f" % e, "%.3f" % last, verdict])
-        print("Growth over the scaling series (%s symbols): least-squares slope of" % ", ".join(str(n) for n in sizes))
+        print("Growth over the %s series (%s symbols): least-squares slope of" % (stem, ", ".join(str(n) for n in sizes)))
         print("log(median time) against log(symbols); the last step is the slope from")
         print("%d to %d symbols alone. Target for Torvik: at most %.2f." % (sizes[-2], sizes[-1], EXPONENT_TARGET))
         print()

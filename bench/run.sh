@@ -83,6 +83,24 @@ fail() {
   echo "  FAILED: $*"
   failed=1
 }
+# check_peer NAME LOG OUTPUT BINARY COMMAND...: runs a peer assembler in
+# the workload's directory $d, its messages into LOG; it must exit 0 and
+# write OUTPUT, and BINARY must hold the expected code. BINARY is OUTPUT
+# itself, or else the code section copied out of the object file OUTPUT.
+check_peer() {
+  local name=$1 log=$2 output=$3 binary=$4
+  shift 4
+  local rc=0
+  (cd "$d" && "$@" >"$log" 2>&1) || rc=$?
+  if [ $rc != 0 ]; then
+    fail "$w: $name exited with status $rc ($(head -n1 "$d/$log"))"
+  elif [ ! -f "$d/$output" ]; then
+    fail "$w: $name wrote no output"
+  else
+    [ "$binary" = "$output" ] || z80-unknown-coff-objcopy -O binary -j .text "$d/$output" "$d/$binary"
+    python3 "$here/objcheck.py" bin "$d/$binary" "$d" | sed 's/^/  /' || fail "$w: $name wrote other code"
+  fi
+}
 echo
 echo "Checking outputs"
 for w in $workloads; do
@@ -101,36 +119,9 @@ for w in $workloads; do
     python3 "$here/objcheck.py" otk "$d/main.otk" "$d" | sed 's/^/  /' || fail "$w: Torvik wrote wrong code"
   fi
 
-  rc=0
-  (cd "$d" && pasmo main.pasmo pasmo.bin >pasmo.log 2>&1) || rc=$?
-  if [ $rc != 0 ]; then
-    fail "$w: pasmo exited with status $rc ($(head -n1 "$d/pasmo.log"))"
-  elif [ ! -f "$d/pasmo.bin" ]; then
-    fail "$w: pasmo wrote no output"
-  else
-    python3 "$here/objcheck.py" bin "$d/pasmo.bin" "$d" | sed 's/^/  /' || fail "$w: pasmo wrote other code"
-  fi
-
-  rc=0
-  (cd "$d" && z80asm -i main.z80asm -o z80asm.bin >z80asm.log 2>&1) || rc=$?
-  if [ $rc != 0 ]; then
-    fail "$w: z80asm exited with status $rc ($(head -n1 "$d/z80asm.log"))"
-  elif [ ! -f "$d/z80asm.bin" ]; then
-    fail "$w: z80asm wrote no output"
-  else
-    python3 "$here/objcheck.py" bin "$d/z80asm.bin" "$d" | sed 's/^/  /' || fail "$w: z80asm wrote other code"
-  fi
-
-  rc=0
-  (cd "$d" && z80-unknown-coff-as -o main.o main.s >gnu.log 2>&1) || rc=$?
-  if [ $rc != 0 ]; then
-    fail "$w: GNU as exited with status $rc ($(head -n1 "$d/gnu.log"))"
-  elif [ ! -f "$d/main.o" ]; then
-    fail "$w: GNU as wrote no output"
-  else
-    z80-unknown-coff-objcopy -O binary -j .text "$d/main.o" "$d/gnu.bin"
-    python3 "$here/objcheck.py" bin "$d/gnu.bin" "$d" | sed 's/^/  /' || fail "$w: GNU as wrote other code"
-  fi
+  check_peer pasmo pasmo.log pasmo.bin pasmo.bin pasmo main.pasmo pasmo.bin
+  check_peer z80asm z80asm.log z80asm.bin z80asm.bin z80asm -i main.z80asm -o z80asm.bin
+  check_peer "GNU as" gnu.log main.o gnu.bin z80-unknown-coff-as -o main.o main.s
 done
 
 if [ $failed != 0 ]; then

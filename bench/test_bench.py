@@ -62,6 +62,8 @@ class GeneratorTest(unittest.TestCase):
         self.assertGreater(sizes["lines"]["lines"], 60000)
         for n in gen.SCALE_SIZES:
             self.assertEqual(sizes["scale-%05d" % n]["symbols"], n)
+        for n in gen.NAMES_SIZES:
+            self.assertEqual(sizes["names-%05d" % n]["symbols"], n)
 
     def test_dialects_differ_only_where_their_syntax_does(self):
         insn = gen.Insn(["ld a,(ix", gen.Disp(-5), ")"], [0xDD, 0x7E, ("d", -5)])
@@ -165,6 +167,8 @@ class ReportTest(unittest.TestCase):
             self.write_result(d, "lines", {"torvik": 1.0, "pasmo": 3.0, "z80asm": 1.9, "gnu": 2.5})
             for n in (1000, 2000):
                 self.write_result(d, "scale-%05d" % n, {"torvik": n / 1000.0, "pasmo": 9.0, "z80asm": 9.0, "gnu": 9.0})
+            for n in (4000, 16000):
+                self.write_result(d, "names-%05d" % n, {"torvik": (n / 4000.0) ** 2, "pasmo": 99.0, "z80asm": 99.0, "gnu": 99.0})
             out = io.StringIO()
             with redirect_stdout(out):
                 self.assertEqual(report.main([d]), 0)
@@ -176,6 +180,8 @@ class ReportTest(unittest.TestCase):
             self.assertTrue(lines["code"].endswith("PASS"))
             self.assertTrue(lines["lines"].endswith("FAIL"))
             self.assertIn("1.000", lines["Torvik"])
+            self.assertIn("Growth over the names series (4000, 16000 symbols)", text)
+            self.assertRegex(text, r"Torvik +2\.000 +2\.000 +FAIL")
             self.assertIn("Overall: FAIL", text)
 
     def test_rounds_are_taken_together(self):

@@ -19,7 +19,8 @@
 
 namespace torvik::fuzz {
 
-// The shipped table, embedded at build time (EmbeddedTable.cpp).
+// The shipped table, embedded at build time (torvik_embed_table in
+// Harness.cmake writes it out as a byte array).
 extern const unsigned char kShippedTable[];
 extern const std::size_t kShippedTableSize;
 

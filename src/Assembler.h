@@ -16,11 +16,41 @@
 #include "Instruction.h"
 #include "Objectfile.h"
 #include "Preprocessor.h"
+#include "Statement.h"
 #include "Symtable.h"
 
 namespace torvik {
 
 class IntermediateFile;
+
+// What lets an evaluation stand in for the operand probes, which would
+// otherwise read its text again: the scans for the external symbols it
+// names, and the relocation probe's two evaluations, one at the code's
+// place and one as if the code were moved by a few bytes.
+struct ProbeStandIn {
+  enum class Probe { ExternalNames, PlacedValue, MovedValue };
+
+  // Every token of the text was read.
+  bool complete = false;
+  // A division was made: its divisor may be 0 at one offset and not another.
+  bool divides = false;
+  // Set by EvaluateTracked: the evaluation printed nothing, and the number
+  // of reports made when it ended.
+  bool quiet = false;
+  std::uint64_t reportMark = 0;
+
+  // Whether the evaluation can stand in for `probe` now that `reportsMade`
+  // reports have been made. The scans find what an evaluation that read
+  // every token found. An evaluation at the code's place that printed
+  // nothing, with no report since, is what the probe's own would be, and
+  // printing nothing either; so is the moved one, derived from it, as long
+  // as no division may turn out differently.
+  bool CanStandInFor(Probe probe, std::uint64_t reportsMade) const {
+    if (probe == Probe::ExternalNames) return complete;
+    const bool silent = quiet && reportMark == reportsMade;
+    return probe == Probe::PlacedValue ? silent : silent && !divides;
+  }
+};
 
 // The value of an expression together with how it depends on where this
 // module's code is placed and on external symbols.
@@ -38,18 +68,7 @@ struct Evaluation {
   bool bound = false;
   std::string_view externalName;
   std::string_view boundTarget;
-  // Every token of the text was read: what the operand probes would find by
-  // scanning the text is what the evaluation found.
-  bool complete = false;
-  // A relocatable symbol or '$' was read: only then can the value depend
-  // on the offset the evaluation was given.
-  bool usesBase = false;
-  // A division was made: its divisor may be 0 at one offset and not another.
-  bool divides = false;
-  // Set by EvaluateTracked: the evaluation printed nothing, and the number
-  // of reports made when it ended.
-  bool quiet = false;
-  std::uint64_t reportMark = 0;
+  ProbeStandIn standIn;
 };
 
 // One line of the intermediate file as the passes read it.
@@ -122,6 +141,17 @@ class CAssembler {
   // counting names the module declares external further on.
   bool NamesExternalForSizing(std::string_view text);
 
+  // Pass 1's first step on a prepared line, taken by the passes and by the
+  // tools that walk a source as pass 1 does: splits the line and defines
+  // its label at the location counter, or the symbol it assigns. Nullopt
+  // when the line has a label field but no label (reported), which ends
+  // pass 1; otherwise the statements are sized next.
+  // Inline, as most lines have no label field.
+  std::optional<LineFields> DefineLabelField(std::string_view line) {
+    if (!HasLabelField(line)) return SplitLine(line);
+    return DefineLabel(line);
+  }
+
   // Directives: the text after the '.'; the size in bytes or -1 to end the pass.
   std::int64_t Directive(std::string_view text, bool firstPass, bool emit);
 
@@ -143,7 +173,11 @@ class CAssembler {
   // One level of evaluation: the whole text, or a group after its '('.
   struct Level;
   Level EvaluateLevel(std::string_view text, std::int32_t offset, bool nested);
-  bool Link(const Evaluation& operand, Evaluation& links);
+  struct Operand;
+  Operand ReadOperand(std::string_view text, std::size_t pos, const ExprToken& token, std::int32_t offset);
+  void ReadSymbol(std::string_view name, std::int32_t offset, Evaluation& operand);
+  bool Link(const Evaluation& operand, Evaluation& result);
+  bool Combine(Evaluation& result, Operation pending, const Operand& read);
   void RecordExternalRef(std::string_view name, std::int32_t address);
   template <typename Visit>
   static void ForEachIdentifier(std::string_view text, Visit visit);
@@ -151,12 +185,13 @@ class CAssembler {
   // The passes over the intermediate file.
   void CollectDeclaredExternals(const CPreprocessor::WrittenLines& lines);
   void FirstPass(const CPreprocessor::WrittenLines& lines);
+  std::optional<LineFields> DefineLabel(std::string_view line);
   std::size_t CollectLabel(std::string_view line);
   void SecondPass(const CPreprocessor::WrittenLines& lines);
   std::optional<InstructionMatch> PassOneMatch(std::string_view statement) const;
   void CheckStatementSize(std::int64_t size);
-  // Runs the statements of a line from `pos`; false when a directive ended the pass.
-  bool RunStatements(std::string_view text, std::size_t pos, bool firstPass);
+  // Runs the statements of a line; false when a directive ended the pass.
+  bool RunStatements(std::string_view statements, bool firstPass);
   void AdvanceLocation(std::int64_t size);
   void DefineAssignment(std::string_view label, std::string_view expression);
 

@@ -50,20 +50,20 @@ std::size_t SkipSpacing(std::string_view text, std::size_t pos) {
 
 }  // namespace
 
-// Notes in `links` the external symbols an operand names; a second one of
-// a kind cannot be recorded, so it ends the evaluation.
-bool CAssembler::Link(const Evaluation& operand, Evaluation& links) {
-  if ((operand.external && links.external) || (operand.bound && links.bound)) {
+// Notes in `result` the external symbols an operand names; a second one
+// of a kind cannot be recorded, so it ends the evaluation (reported).
+bool CAssembler::Link(const Evaluation& operand, Evaluation& result) {
+  if ((operand.external && result.external) || (operand.bound && result.bound)) {
     Error(210, "");
     return false;
   }
   if (operand.external) {
-    links.external = true;
-    links.externalName = operand.externalName;
+    result.external = true;
+    result.externalName = operand.externalName;
   }
   if (operand.bound) {
-    links.bound = true;
-    links.boundTarget = operand.boundTarget;
+    result.bound = true;
+    result.boundTarget = operand.boundTarget;
   }
   return true;
 }
@@ -73,28 +73,37 @@ struct CAssembler::Level {
   Evaluation result;
   End end = End::Text;
   std::size_t closeAt = 0;  // just after the closing ')', in this level's text
+
+  // Ends the level as `how` tells, with every token before that read.
+  void Finish(End how) {
+    result.standIn.complete = true;
+    end = how;
+  }
+  void Abort() {
+    result = Evaluation{};
+    end = End::Aborted;
+  }
+};
+
+// One operand as read from the text, and how the level goes on after it.
+struct CAssembler::Operand {
+  enum class Then {
+    Combine,      // combine it with the pending operation and read on
+    CombineLast,  // combine it and end the level: a group took the rest of the text
+    Skip,         // there is no operand (reported); read on
+    End,          // end the level here: the text ended inside a character constant
+    Abort,        // the group it begins was aborted
+  };
+  Evaluation evaluation;
+  Then then = Then::Combine;
+  std::size_t next = 0;  // where the text goes on
 };
 
 CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t offset, bool nested) {
+  using Then = Operand::Then;
   Level level;
-  Evaluation& result = level.result;
+  Evaluation& result = level.result;  // it also collects the external symbols named
   Operation pending = Operation::Assign;
-  Evaluation links;  // the external symbols named so far
-  const auto aborted = [&level] {
-    level.result = Evaluation{};
-    level.end = Level::End::Aborted;
-    return level;
-  };
-  const auto finished = [&level, &links](Level::End end) {
-    level.result.external = links.external;
-    level.result.bound = links.bound;
-    level.result.externalName = links.externalName;
-    level.result.boundTarget = links.boundTarget;
-    level.result.complete = true;
-    level.end = end;
-    return level;
-  };
-
   std::size_t pos = 0;
   while (pos < text.size()) {
     while (pos < text.size() && text[pos] == ' ') ++pos;
@@ -108,105 +117,130 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       pos = SkipSpacing(text, token.end);
       continue;
     }
-    const bool linkedBefore = links.external || links.bound;
-    Evaluation operand;
-    bool isOperand = true;
-    bool groupOpen = false;
-    std::size_t next = token.end;
-
-    switch (token.kind) {
-      case ExprToken::Kind::Identifier: {
-        const std::string_view name = text.substr(token.begin, token.end - token.begin);
-        if (const SymbolEntry* entry = symbols_.Resolve(name)) {
-          operand.value = entry->value;
-          if (entry->relocatable) {
-            operand.value = Wrapped(std::int64_t{operand.value} + offset);
-            operand.relocation = 1;
-            operand.usesBase = true;
-          }
-          operand.external = entry->external;
-          if (operand.external) operand.externalName = entry->name;
-          if (const auto target = symbols_.BoundExternalOf(*entry)) {
-            operand.bound = true;
-            operand.boundTarget = *target;
-          }
-        }
-        if (!Link(operand, links)) return aborted();
-        break;
-      }
-      case ExprToken::Kind::Number:
-        operand.value = token.value;
-        break;
-      case ExprToken::Kind::Location:
-        operand.value = Wrapped(std::int64_t{locationCounter_} + offset);
-        operand.relocation = 1;
-        operand.usesBase = true;
-        break;
-      case ExprToken::Kind::CharConstant:
-        if (token.badEscape) Error(307, std::string_view(&token.escapeChar, token.escapeChar == '\0' ? 0 : 1));
-        if (token.unterminated) Error(304, "");
-        if (token.endsEvaluation) return finished(Level::End::Text);
-        operand.value = token.value;
-        break;
-      case ExprToken::Kind::Open: {
-        const Level group = EvaluateLevel(text.substr(pos + 1), offset, true);
-        if (group.end == Level::End::Aborted) return aborted();
-        operand = group.result;
-        if (!Link(operand, links)) return aborted();
-        groupOpen = group.end == Level::End::Text;
-        if (groupOpen) Error(303, "");
-        next = pos + 1 + group.closeAt;
-        break;
-      }
-      case ExprToken::Kind::Close:
-        if (nested) {
-          level.closeAt = token.end;
-          return finished(Level::End::Closed);
-        }
-        Error(302, "");
-        finished(Level::End::Text);
-        level.result.complete = false;  // the tokens after it are not read
-        return level;
-      case ExprToken::Kind::Operator:  // taken above
-      case ExprToken::Kind::Invalid:
-      case ExprToken::Kind::End:
-        Error(300, text);
-        isOperand = false;
-        break;
-    }
-
-    if (isOperand) {
-      result.usesBase = result.usesBase || operand.usesBase;
-      result.divides = result.divides || operand.divides || pending == Operation::Divide;
-      bool divisionByZero = false;
-      const std::int32_t value = ApplyOperation(pending, result.value, operand.value, divisionByZero);
-      if (divisionByZero) {
-        Error(301, "");
+    if (token.kind == ExprToken::Kind::Close) {
+      if (nested) {
+        level.closeAt = token.end;
+        level.Finish(Level::End::Closed);
       } else {
-        CombineRelocation(pending, result, operand);
-        result.value = value;
+        Error(302, "");
+        level.Finish(Level::End::Text);
+        result.standIn.complete = false;  // the tokens after it are not read
       }
-      // An external address can only be added: not combined otherwise,
-      // not subtracted, and not replaced by a following operand.
-      const bool linked = links.external || links.bound;
-      const bool operandLinked = operand.external || operand.bound;
-      if ((linked && !IsArithmetic(pending)) || (operandLinked && pending == Operation::Subtract) ||
-          (linkedBefore && pending == Operation::Assign)) {
-        Error(209, "");
-        return aborted();
-      }
-      if (groupOpen) return finished(Level::End::Text);
+      return level;
     }
-    pos = SkipSpacing(text, next);
+    const Operand operand = ReadOperand(text, pos, token, offset);
+    if (operand.then == Then::End) break;
+    if (operand.then == Then::Abort || (operand.then != Then::Skip && !Combine(result, pending, operand))) {
+      level.Abort();
+      return level;
+    }
+    if (operand.then == Then::CombineLast) break;
+    pos = SkipSpacing(text, operand.next);
   }
-  return finished(Level::End::Text);
+  level.Finish(Level::End::Text);
+  return level;
+}
+
+// Reads the operand that `token`, at `pos`, begins: a symbol, a number,
+// '$', a character constant or a group in parentheses. Inline, as is
+// Combine: a level runs both for every operand.
+inline CAssembler::Operand CAssembler::ReadOperand(std::string_view text, std::size_t pos, const ExprToken& token,
+                                                   std::int32_t offset) {
+  Operand operand;
+  operand.next = token.end;
+  Evaluation& evaluation = operand.evaluation;
+  switch (token.kind) {
+    case ExprToken::Kind::Identifier:
+      ReadSymbol(text.substr(token.begin, token.end - token.begin), offset, evaluation);
+      break;
+    case ExprToken::Kind::Number:
+      evaluation.value = token.value;
+      break;
+    case ExprToken::Kind::Location:
+      evaluation.value = Wrapped(std::int64_t{locationCounter_} + offset);
+      evaluation.relocation = 1;
+      break;
+    case ExprToken::Kind::CharConstant:
+      if (token.badEscape) Error(307, std::string_view(&token.escapeChar, token.escapeChar == '\0' ? 0 : 1));
+      if (token.unterminated) Error(304, "");
+      if (token.endsEvaluation) operand.then = Operand::Then::End;
+      evaluation.value = token.value;
+      break;
+    case ExprToken::Kind::Open: {
+      const Level group = EvaluateLevel(text.substr(pos + 1), offset, true);
+      if (group.end == Level::End::Aborted) {
+        operand.then = Operand::Then::Abort;
+        break;
+      }
+      evaluation = group.result;
+      if (group.end == Level::End::Text) operand.then = Operand::Then::CombineLast;
+      operand.next = pos + 1 + group.closeAt;
+      break;
+    }
+    case ExprToken::Kind::Operator:  // taken by the level
+    case ExprToken::Kind::Close:
+    case ExprToken::Kind::Invalid:
+    case ExprToken::Kind::End:
+      Error(300, text);
+      operand.then = Operand::Then::Skip;
+      break;
+  }
+  return operand;
+}
+
+// A symbol as an operand: its value, moved by `offset` when it moves with
+// the code, and the external it is or is bound to.
+void CAssembler::ReadSymbol(std::string_view name, std::int32_t offset, Evaluation& operand) {
+  const SymbolEntry* entry = symbols_.Resolve(name);
+  if (entry == nullptr) return;
+  operand.value = entry->value;
+  if (entry->relocatable) {
+    operand.value = Wrapped(std::int64_t{operand.value} + offset);
+    operand.relocation = 1;
+  }
+  operand.external = entry->external;
+  if (operand.external) operand.externalName = entry->name;
+  if (const auto target = symbols_.BoundExternalOf(*entry)) {
+    operand.bound = true;
+    operand.boundTarget = *target;
+  }
+}
+
+// Combines an operand with the value so far by the pending operation: notes
+// the externals it names, reports a group left open, applies the operation.
+// False when the evaluation must end: a second external of a kind, or an
+// external address used other than by adding it (both reported).
+inline bool CAssembler::Combine(Evaluation& result, Operation pending, const Operand& read) {
+  const Evaluation& operand = read.evaluation;
+  const bool linkedBefore = result.external || result.bound;
+  if (!Link(operand, result)) return false;
+  if (read.then == Operand::Then::CombineLast) Error(303, "");
+  result.standIn.divides = result.standIn.divides || operand.standIn.divides || pending == Operation::Divide;
+  bool divisionByZero = false;
+  const std::int32_t value = ApplyOperation(pending, result.value, operand.value, divisionByZero);
+  if (divisionByZero) {
+    Error(301, "");
+  } else {
+    CombineRelocation(pending, result, operand);
+    result.value = value;
+  }
+  // An external address can only be added: not combined otherwise, not
+  // subtracted, and not replaced by a following operand.
+  const bool linked = result.external || result.bound;
+  const bool operandLinked = operand.external || operand.bound;
+  if ((linked && !IsArithmetic(pending)) || (operandLinked && pending == Operation::Subtract) ||
+      (linkedBefore && pending == Operation::Assign)) {
+    Error(209, "");
+    return false;
+  }
+  return true;
 }
 
 Evaluation CAssembler::EvaluateTracked(std::string_view text, std::int32_t offset) {
   const int printedBefore = errorCount_ + warningCount_;
   Evaluation evaluation = EvaluateLevel(text, offset, false).result;
-  evaluation.quiet = errorCount_ + warningCount_ == printedBefore;
-  evaluation.reportMark = reportSerial_;
+  evaluation.standIn.quiet = errorCount_ + warningCount_ == printedBefore;
+  evaluation.standIn.reportMark = reportSerial_;
   return evaluation;
 }
 
@@ -287,25 +321,26 @@ bool CAssembler::NamesExternalForSizing(std::string_view text) {
   return found;
 }
 
-// The expression is evaluated as placed and as if the code were moved by a
-// few bytes; the difference shows how often the module's base enters the
-// value. An evaluation at the code's place made just before, that printed
-// nothing and was followed by no other report, stands for the first one;
-// then the second one, which would print nothing either, is derived from
-// the relocation count, unless a division may turn out differently.
 CAssembler::Links CAssembler::ExternalLinks(std::string_view text, const Evaluation& evaluation,
                                             std::optional<std::int32_t> recordAt) {
-  if (!evaluation.complete) return {HasExternal(text, recordAt), HasBoundExternal(text, recordAt)};
+  if (!evaluation.standIn.CanStandInFor(ProbeStandIn::Probe::ExternalNames, reportSerial_)) {
+    return {HasExternal(text, recordAt), HasBoundExternal(text, recordAt)};
+  }
   if (recordAt && evaluation.external) RecordExternalRef(evaluation.externalName, *recordAt);
   if (recordAt && evaluation.bound) RecordExternalRef(evaluation.boundTarget, *recordAt);
   return {evaluation.external, evaluation.bound};
 }
 
+// The expression is evaluated as placed and as if the code were moved by a
+// few bytes; the difference shows how often the module's base enters the
+// value. An evaluation that can stand in for either is taken instead; the
+// moved one is then derived from the relocation count.
 bool CAssembler::CheckRelocatable(std::string_view text, std::optional<std::int32_t> recordAt,
                                   const Evaluation* placed) {
-  const bool reusable = placed && placed->quiet && placed->reportMark == reportSerial_;
+  using Probe = ProbeStandIn::Probe;
+  const bool reusable = placed && placed->standIn.CanStandInFor(Probe::PlacedValue, reportSerial_);
   const Evaluation first = reusable ? *placed : EvaluateTracked(text, 0);
-  if (first.quiet && !first.divides) {
+  if (first.standIn.CanStandInFor(Probe::MovedValue, reportSerial_)) {
     if (!first.nonlinear && first.relocation == 0) return false;
     if (first.nonlinear || first.relocation != 1) Error(214, "");
   } else {

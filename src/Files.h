@@ -196,17 +196,22 @@ inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 // A hash of the text that mixes it eight characters at a time; the texts
-// hashed are short names and statements. A last part shorter than eight
-// characters is read as one overlapping word, or, in a text shorter than
-// eight, as two overlapping halves or three single characters.
+// hashed are short names and statements. Each word enters through a full
+// 64 by 64 bit product whose halves are folded together, so that every
+// character reaches every bit of the result, the low bits a table index
+// takes among them: names that differ only in their last characters, as
+// numbered ones do, spread as well as any others. A last part shorter than
+// eight characters is read as one overlapping word, or, in a text shorter
+// than eight, as two overlapping halves or three single characters.
 inline std::uint32_t HashText(std::string_view text) {
+  __extension__ using Product = unsigned __int128;
   constexpr std::uint64_t kMix = 0xFF51AFD7ED558CCDu;
   const std::size_t n = text.size();
   const char* const p = text.data();
   std::uint64_t hash = n * 0x9E3779B97F4A7C15u;
   const auto mix = [&hash](std::uint64_t word) {
-    hash = (hash ^ word) * kMix;
-    hash ^= hash >> 32;
+    const Product product = static_cast<Product>(hash ^ word) * kMix;
+    hash = static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
   };
   const auto word8 = [p](std::size_t at) {
     std::uint64_t word = 0;
@@ -227,7 +232,7 @@ inline std::uint32_t HashText(std::string_view text) {
     const auto byte = [p](std::size_t at) { return std::uint64_t{static_cast<unsigned char>(p[at])}; };
     mix(byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16);
   }
-  return static_cast<std::uint32_t>(hash ^ (hash >> 29));
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
 }  // namespace torvik

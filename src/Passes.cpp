@@ -17,15 +17,9 @@ void CAssembler::CollectDeclaredExternals(const CPreprocessor::WrittenLines& lin
   declaredExternals_.clear();
   // Only a line with a '.' can hold a directive.
   lines.ForEachHolding('.', [this](const SourceLine raw) {
-    const std::string_view line = raw.text;
-    std::size_t pos = 0;
-    if (HasLabelField(line)) {
-      pos = LabelFieldEnd(line);
-      if (line.find('=', pos) != std::string_view::npos) return true;
-      bool isPublic = false;
-      pos = SkipColons(line, pos, isPublic);
-    }
-    return ForEachStatement(line, pos, [this](std::string_view statement) {
+    const LineFields fields = SplitLine(raw.text);
+    if (fields.assignment) return true;
+    return ForEachStatement(fields.statements, [this](std::string_view statement) {
       if (statement.empty() || statement.front() != '.') return true;
       const DirectiveHead head = ParseDirectiveHead(statement.substr(1));
       if (!head.hasArgument) return true;
@@ -44,29 +38,30 @@ void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
       ErrorNum(200, static_cast<std::int32_t>(kLineReadLimit));
       continue;
     }
-    const std::string_view line = raw.text;
-    if (line.empty()) continue;  // most lines of a source hold only a comment
-    std::size_t pos = 0;
-    if (HasLabelField(line)) {
-      pos = CollectLabel(line);
-      const std::string_view label = line.substr(0, pos);
-      if (label.empty()) {
-        Error(202, "");
-        return;
-      }
-      bool isPublic = false;
-      pos = SkipColons(line, pos, isPublic);
-      const std::size_t equals = line.find('=', pos);
-      if (equals != std::string_view::npos) {
-        DefineAssignment(label, line.substr(equals + 1));
-        continue;
-      }
-      symbols_.Define(label, locationCounter_, false, true, isPublic, std::nullopt);
-      if (label.front() != '@') topLabel_.assign(label);
-    }
-    if (!RunStatements(line, pos, true)) return;
+    if (raw.text.empty()) continue;  // most lines of a source hold only a comment
+    const std::optional<LineFields> fields = DefineLabelField(raw.text);
+    if (!fields) return;
+    if (fields->assignment) continue;
+    if (!RunStatements(fields->statements, true)) return;
   }
   ++lineCounter_;  // the read that finds the end of the file
+}
+
+// DefineLabelField for a line with a label field.
+std::optional<LineFields> CAssembler::DefineLabel(std::string_view line) {
+  const std::size_t labelEnd = CollectLabel(line);
+  if (labelEnd == 0) {
+    Error(202, "");
+    return std::nullopt;
+  }
+  const LineFields fields = SplitLine(line, labelEnd);
+  if (fields.assignment) {
+    DefineAssignment(fields.label, fields.expression);
+  } else {
+    symbols_.Define(fields.label, locationCounter_, false, true, fields.isPublic, std::nullopt);
+    if (fields.label.front() != '@') topLabel_.assign(fields.label);
+  }
+  return fields;
 }
 
 // The label that begins the line: label characters up to the end of the
@@ -93,18 +88,13 @@ void CAssembler::SecondPass(const CPreprocessor::WrittenLines& lines) {
   nextStatement_ = 0;
   for (const SourceLine raw : lines) {
     ++lineCounter_;
-    if (raw.tooLong) continue;
-    const std::string_view line = raw.text;
-    if (line.empty()) continue;
-    std::size_t pos = 0;
-    if (HasLabelField(line)) {
-      pos = LabelFieldEnd(line);
-      if (line.find('=', pos) != std::string_view::npos) continue;
-      if (line.front() != '@') topLabel_.assign(line.substr(0, std::min(pos, kMaxNameLength)));
-      bool isPublic = false;
-      pos = SkipColons(line, pos, isPublic);
+    if (raw.tooLong || raw.text.empty()) continue;
+    const LineFields fields = SplitLine(raw.text);
+    if (fields.assignment) continue;
+    if (!fields.label.empty() && fields.label.front() != '@') {
+      topLabel_.assign(fields.label.substr(0, kMaxNameLength));
     }
-    if (!RunStatements(line, pos, false)) return;
+    if (!RunStatements(fields.statements, false)) return;
   }
   ++lineCounter_;
 }
@@ -115,7 +105,7 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
   // A symbol can be bound to one external only.
   if (evaluation.external && evaluation.bound) Error(210, "");
   std::optional<std::string> external;
-  if (!evaluation.complete) {
+  if (!evaluation.standIn.CanStandInFor(ProbeStandIn::Probe::ExternalNames, reportSerial_)) {
     external = FirstExternalName(expression);
   } else if (evaluation.external || evaluation.bound) {
     external = std::string(evaluation.external ? evaluation.externalName : evaluation.boundTarget);
@@ -125,8 +115,8 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
                   external ? std::optional<std::string_view>(*external) : std::nullopt);
 }
 
-bool CAssembler::RunStatements(std::string_view text, std::size_t pos, bool firstPass) {
-  return ForEachStatement(text, pos, [&](std::string_view statement) {
+bool CAssembler::RunStatements(std::string_view statements, bool firstPass) {
+  return ForEachStatement(statements, [&](std::string_view statement) {
     if (statement.empty()) return true;
     std::int64_t size = 0;
     std::optional<InstructionMatch> match;

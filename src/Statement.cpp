@@ -20,24 +20,6 @@ std::string PrepareLine(std::string_view raw) {
   return std::string(PrepareLine(raw, buffer));
 }
 
-std::size_t LabelFieldEnd(std::string_view line) {
-  std::size_t end = 0;
-  while (end < line.size() && !EndsLabelField(line[end])) ++end;
-  return end;
-}
-
-std::size_t SkipColons(std::string_view line, std::size_t pos, bool& isPublic) {
-  isPublic = false;
-  if (pos < line.size() && line[pos] == ':') {
-    ++pos;
-    if (pos < line.size() && line[pos] == ':') {
-      ++pos;
-      isPublic = true;
-    }
-  }
-  return pos;
-}
-
 DirectiveHead ParseDirectiveHead(std::string_view text) {
   DirectiveHead head;
   std::size_t length = 0;

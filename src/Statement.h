@@ -1,5 +1,5 @@
-// The syntax of source lines as both passes read them: comments, the label
-// field, statements split at backslashes, and the head of a directive.
+// The syntax of source lines as both passes read them: comments, the fields
+// of a line, statements split at backslashes, and the head of a directive.
 #pragma once
 
 #include <bit>
@@ -22,15 +22,56 @@ std::string_view PrepareLine(std::string_view raw, std::string& buffer);
 // A label field starts in the first column with anything but a space or '.'.
 inline bool HasLabelField(std::string_view line) { return !line.empty() && line[0] != ' ' && line[0] != '.'; }
 inline bool EndsLabelField(char c) { return c == ':' || c == '=' || c == ' '; }
-std::size_t LabelFieldEnd(std::string_view line);
 inline bool IsLabelChar(char c) { return HasCharClass(c, kLetterClass | kDigitClass | kUnderscoreClass | kAtClass); }
 
-// Skips one colon at `pos`, and a second one, which makes the label public.
-std::size_t SkipColons(std::string_view line, std::size_t pos, bool& isPublic);
+// The fields of a prepared line: the label field, then either an
+// assignment's '=' and expression, or one colon (two make the label
+// public) and the statements.
+struct LineFields {
+  std::string_view label;  // empty when the line has no label field
+  bool isPublic = false;
+  bool assignment = false;
+  std::string_view expression;  // of an assignment
+  std::string_view statements;  // the rest of the line, for ForEachStatement
+};
 
-// Calls `visit` with every statement of the line from `pos`, split at each
-// backslash and without leading spaces; stops when `visit` returns false,
-// and then returns false itself.
+// Splits a line whose label field holds a label that ends at `labelEnd`,
+// which may be before the end of the field: pass 1 cuts a label at the
+// first character that cannot be part of it and reads on from there.
+// Inline, as are the others here: the passes split every line.
+inline LineFields SplitLine(std::string_view line, std::size_t labelEnd) {
+  LineFields fields;
+  fields.label = line.substr(0, labelEnd);
+  const std::size_t equals = line.find('=', labelEnd);
+  if (equals != std::string_view::npos) {
+    fields.assignment = true;
+    fields.expression = line.substr(equals + 1);
+    return fields;
+  }
+  std::size_t pos = labelEnd;
+  if (pos < line.size() && line[pos] == ':') {
+    ++pos;
+    if (pos < line.size() && line[pos] == ':') {
+      ++pos;
+      fields.isPublic = true;
+    }
+  }
+  fields.statements = line.substr(pos);
+  return fields;
+}
+
+// Splits any line, its label ending with its label field.
+inline LineFields SplitLine(std::string_view line) {
+  if (!HasLabelField(line)) {
+    LineFields fields;
+    fields.statements = line;
+    return fields;
+  }
+  std::size_t end = 0;
+  while (end < line.size() && !EndsLabelField(line[end])) ++end;
+  return SplitLine(line, end);
+}
+
 // The first character at or after `start` that is not a blank; sources
 // indent with runs of blanks, which are passed eight at a time.
 inline const char* SkipBlanks(const char* start, const char* end) {
@@ -48,10 +89,13 @@ inline const char* SkipBlanks(const char* start, const char* end) {
   return start;
 }
 
+// Calls `visit` with every statement of `text`, split at each backslash and
+// without leading spaces; stops when `visit` returns false, and then
+// returns false itself.
 template <typename Visit>
-bool ForEachStatement(std::string_view line, std::size_t pos, Visit visit) {
-  const char* const end = line.data() + line.size();
-  const char* start = line.data() + pos;
+bool ForEachStatement(std::string_view text, Visit visit) {
+  const char* const end = text.data() + text.size();
+  const char* start = text.data();
   while (start < end) {
     const auto* backslash = static_cast<const char*>(std::memchr(start, '\\', static_cast<std::size_t>(end - start)));
     const char* const stop = backslash != nullptr ? backslash : end;

@@ -15,6 +15,11 @@
 //   === argv0 NAME           the program name to pass instead of bin/Torvik
 //   === env NAME=VALUE...    environment variables of the run ({DIR}: the case's directory)
 //   === stdout               the whole expected standard output
+//   === messages             the expected numbered messages alone: the lines of
+//                            standard output that begin "Error #" or "Warning #",
+//                            in order (none, when the block is empty). Most cases
+//                            use it; those about the run itself, its progress
+//                            lines and its command line compare the whole output.
 //   === status N             the expected exit status (default 0)
 //   === object NAME          the expected bytes of a file, in hex
 //   === oracle               Z80 source for GNU as whose bytes must equal the code section
@@ -117,6 +122,16 @@ std::string Substitute(std::string text, const std::string& directory) {
   return text;
 }
 
+// The numbered messages of a run's output, each line with its newline.
+std::string NumberedMessages(const std::string& out) {
+  std::istringstream in(out);
+  std::string kept;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Error #", 0) == 0 || line.rfind("Warning #", 0) == 0) kept += line + "\n";
+  }
+  return kept;
+}
+
 std::string WithoutFinalNewline(std::string text) {
   if (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
@@ -185,6 +200,8 @@ TEST_P(EndToEnd, Case) {
   for (const Block& block : c.blocks) {
     if (block.kind == "stdout") {
       EXPECT_EQ(run.out, Substitute(block.text, dir.path()));
+    } else if (block.kind == "messages") {
+      EXPECT_EQ(NumberedMessages(run.out), Substitute(block.text, dir.path())) << run.out;
     } else if (block.kind == "status") {
       expectedStatus = std::stoi(block.words.at(0));
     } else if (block.kind == "object") {

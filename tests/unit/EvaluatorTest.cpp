@@ -161,7 +161,22 @@ INSTANTIATE_TEST_SUITE_P(Rows, Relocation,
                                            RelocationCase{"lbl + lbl2", true, true},
                                            RelocationCase{"lbl >> 8", true, true},
                                            RelocationCase{"lbl & $FF", true, true},
-                                           RelocationCase{"lbl | 1", true, true}, RelocationCase{"ext", false, false}));
+                                           RelocationCase{"lbl | 1", true, true}, RelocationCase{"ext", false, false},
+                                           RelocationCase{"lbl / 2", true, true}));
+
+// A division whose divisor is 0 only when the code is moved: the moved
+// evaluation is made, never derived, whether or not one made before stands
+// for the placed one.
+TEST(Relocation, ADivisorThatIsZeroOnlyWhenMovedIsReported) {
+  for (const bool reuse : {false, true}) {
+    Rig rig;
+    DefineSymbols(rig);
+    const Evaluation placed = rig.assembler.EvaluateTracked("5 / (lbl - $109)");
+    EXPECT_TRUE(rig.assembler.CheckRelocatable("5 / (lbl - $109)", std::nullopt, reuse ? &placed : nullptr));
+    EXPECT_EQ(rig.TakeOutput(), Err(301, "Division by 0") +
+                                    Err(214, "Relocatable code cannot be generated for local expression"));
+  }
+}
 
 TEST(Relocation, EachEvaluationOfTheProbeReportsAgain) {
   Rig rig;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "Harness.h"
 
 namespace torvik::test {
@@ -167,6 +170,52 @@ TEST(Symtable, IsRelocatableOfAMissingNameIsSilent) {
   EXPECT_FALSE(rig.assembler.Symbols().IsRelocatable("nothing"));
   EXPECT_EQ(rig.TakeOutput(), "");
 }
+
+
+// Names as generated tables and numbered code name things must spread over
+// the slots of the symbol index as well as random ones do: 16000 names in
+// 32768 slots take about 79 percent as many slots as there are names.
+struct SpreadCase {
+  const char* scheme;
+  std::string (*name)(int i);
+};
+
+std::string Numbered(int i) {
+  char text[16];
+  std::snprintf(text, sizeof text, "sym%05d", i);
+  return text;
+}
+std::string LongPrefix(int i) { return "level_data_generated_table_entry_" + Numbered(i); }
+std::string CommonPrefix(int i) { return "player_" + std::to_string(i % 50) + "_" + std::to_string(i / 50); }
+std::string OneCharacterApart(int i) {
+  std::string name = "spritepatterntable" + std::to_string(i / (18 * 26));
+  name[static_cast<std::size_t>(i % 18)] = static_cast<char>('A' + i / 18 % 26);
+  return name;
+}
+std::string Short(int i) {
+  return {static_cast<char>('a' + i % 26), static_cast<char>('a' + i / 26 % 26), static_cast<char>('0' + i / 676)};
+}
+
+class Spread : public ::testing::TestWithParam<SpreadCase> {};
+
+TEST_P(Spread, NamesTakeAsManySlotsAsRandomOnesWould) {
+  constexpr int kNames = 16000;
+  constexpr std::uint32_t kSlots = 32768;
+  std::vector<bool> taken(kSlots, false);
+  int distinct = 0;
+  for (int i = 0; i < kNames; ++i) {
+    const std::uint32_t slot = HashText(GetParam().name(i)) & (kSlots - 1);
+    distinct += taken[slot] ? 0 : 1;
+    taken[slot] = true;
+  }
+  EXPECT_GT(distinct, kNames * 3 / 4) << GetParam().scheme;
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, Spread,
+                         ::testing::Values(SpreadCase{"numbered", Numbered}, SpreadCase{"long prefix", LongPrefix},
+                                           SpreadCase{"common prefix", CommonPrefix},
+                                           SpreadCase{"one character apart", OneCharacterApart},
+                                           SpreadCase{"short", Short}));
 
 }  // namespace
 }  // namespace torvik::test

@@ -91,20 +91,10 @@ namespace {
 // Splits one line; false when it holds the end of the passes.
 bool ScanLine(const ExpandedLine& raw, ScannedLine& scanned) {
   if (raw.tooLong) return true;
-  const std::string line = PrepareLine(raw.text);
-  std::size_t pos = 0;
-  if (HasLabelField(line)) {
-    pos = LabelFieldEnd(line);
-    scanned.label = line.substr(0, pos);
-    const std::size_t equals = line.find('=', pos);
-    if (equals != std::string::npos) {
-      scanned.assignment = true;
-      scanned.expression = line.substr(equals + 1);
-      return true;
-    }
-    pos = SkipColons(line, pos, scanned.isPublic);
-  }
-  return ForEachStatement(line, pos, [&scanned](std::string_view statement) {
+  scanned.text = PrepareLine(raw.text);
+  const LineFields fields = SplitLine(scanned.text);
+  if (fields.assignment) return true;
+  return ForEachStatement(fields.statements, [&scanned](std::string_view statement) {
     if (statement.empty()) return true;
     scanned.statements.emplace_back(statement);
     return !EndsPasses(statement);

@@ -1,6 +1,6 @@
 // A source as the assembler sees it: expanded with the assembler's own
 // preprocessor (so the include rules are the assembler's), and split into
-// labels, assignments and statements by the same rules as its passes.
+// statements by the same splitter as its passes.
 #pragma once
 
 #include <cstdint>
@@ -31,10 +31,7 @@ struct ExpandedSource {
 std::optional<ExpandedSource> ExpandSource(const std::string& path, CAssembler& assembler, Reporter& report);
 
 struct ScannedLine {
-  std::string label;      // the label field, empty when the line has none
-  bool isPublic = false;  // the label was followed by "::"
-  bool assignment = false;
-  std::string expression;               // of an assignment
+  std::string text;                     // as the passes read it: no comment, blanks for tabs
   std::vector<std::string> statements;  // in order, empty ones left out
 };
 

@@ -61,9 +61,10 @@ std::vector<bool> ExternalFields(const ObjectModule& module) {
   return marked;
 }
 
-// Walks the source as pass 1 does: defines labels and assignments, places
-// each instruction at its line record's address with its row's length (one
-// more for an external operand), and sizes each directive where it stands.
+// Walks the source as pass 1 does: defines labels and assignments with
+// pass 1's own step, places each instruction at its line record's address
+// with its row's length (one more for an external operand), and sizes each
+// directive where it stands.
 class Placer {
  public:
   Placer(const ObjectModule& module, CAssembler& assembler)
@@ -82,21 +83,16 @@ class Placer {
   // False for an assignment, which holds no statements.
   bool DefineLabel(const ScannedLine& line, std::vector<PlacedLabel>& labels) {
     assembler_.SetLocationCounter(Location());
-    if (line.assignment) {
-      const std::int32_t value = assembler_.Evaluate(line.expression);
-      const bool relocatable = assembler_.CheckRelocatable(line.expression, std::nullopt);
-      assembler_.Symbols().Define(line.label, value, false, relocatable, false, std::nullopt);
-      return false;
-    }
-    if (line.label.empty()) return true;
-    assembler_.Symbols().Define(line.label, Location(), false, true, line.isPublic, std::nullopt);
+    const std::optional<LineFields> fields = assembler_.DefineLabelField(line.text);
+    if (!fields) return true;
+    if (fields->assignment) return false;
+    if (fields->label.empty()) return true;
+    const std::string label(fields->label);
     const auto address = static_cast<std::uint32_t>(Location());
-    if (line.label.front() != '@') {
-      assembler_.SetCurrentLabel(line.label);
-      topLabel_ = line.label;
-      labels.push_back({line.label, address, line.isPublic});
-    } else if (!topLabel_.empty()) {
-      labels.push_back({topLabel_ + "." + line.label.substr(1), address, false});
+    if (label.front() != '@') {
+      labels.push_back({label, address, fields->isPublic});
+    } else if (const std::string& top = assembler_.CurrentLabel(); !top.empty()) {
+      labels.push_back({top + "." + label.substr(1), address, false});
     }
     return true;
   }
@@ -131,7 +127,6 @@ class Placer {
   const std::vector<bool> externalFields_;
   std::int64_t location_ = 0;
   std::size_t instructions_ = 0;
-  std::string topLabel_;
 };
 
 // The directives between two instructions share the bytes between them.
