@@ -88,6 +88,8 @@ class CAssembler {
   // Diagnostics.
   void Error(int code, std::string_view argument);
   void ErrorNum(int code, std::int32_t value);
+  // An error about a given line of a given file, whatever line is current.
+  void ErrorNumAt(std::string_view file, std::int32_t line, int code, std::int32_t value);
   void Warning(int code, std::string_view argument);
   void Message(std::string_view format, std::string_view argument = {});
   void NextLine() { ++lineCounter_; }
@@ -170,9 +172,11 @@ class CAssembler {
   std::int32_t StringByte(std::string_view body, std::size_t& pos);
 
   void Report(bool isError, int code, std::string_view argument);
+  void Report(bool isError, int code, std::string_view argument, std::string_view file, std::int32_t lineNumber);
   // Writes the expanded lines into the intermediate file that the run
   // leaves behind; false when they could not all be written.
   bool FillIntermediate(IntermediateFile& intermediate);
+  bool WriteObject(const std::string& objectPath);
 
   CInstruction instructions_;
   CSymTable symbols_;
@@ -191,6 +195,8 @@ class CAssembler {
   std::string lastErrorLine_;
   std::string lastWarningLine_;
 
+  // The binary files the directives read.
+  std::vector<FileIdentity> binaryInputs_;
   // Names declared external anywhere before the end directive.
   std::unordered_set<std::string> declaredExternals_;
   // What pass 1 found for each statement: its size, checked against what

@@ -31,15 +31,15 @@ bool ReadExpansion(int fd, const CPreprocessor& preprocessor, ExpandedSource& so
   TextReader in;
   in.Adopt(fd);
   std::string text;
-  bool newline = false;
+  TextReader::LineEnd end;
   for (;;) {
-    const auto status = in.ReadLine(text, kLineReadLimit, newline);
+    const auto status = in.ReadLine(text, kMaxLineLength, end);
     if (status == TextReader::Status::End) break;
     if (status == TextReader::Status::Error) return false;
-    ExpandedLine line{text, text.size() >= kLineReadLimit, 0, 0};
+    ExpandedLine line{text, end.tooLong, 0, 0};
     if (line.tooLong) {
       line.text.clear();
-      if (!newline && in.SkipLine() == TextReader::Status::Error) return false;
+      if (in.SkipLine() == TextReader::Status::Error) return false;
     }
     const auto n = static_cast<std::int32_t>(source.lines.size() + 1);
     if (n <= preprocessor.LineMapCount()) {

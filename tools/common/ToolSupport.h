@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Files.h"
 #include "Objectfile.h"
@@ -26,8 +27,16 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t ma
 // Upper-case hexadecimal with exactly `digits` digits.
 std::string Hex(std::uint32_t value, int digits);
 
+// Reads a whole input file of at most maxBytes bytes. Anything but a
+// regular file, and a file larger than that, is refused with a message
+// before it is read; nullopt then. `identity`, when given, receives the
+// identity of the file read.
+std::optional<std::vector<std::uint8_t>> ReadInputFile(const std::string& path, std::uint64_t maxBytes,
+                                                       Reporter& report, FileIdentity* identity = nullptr);
+
 // Reads and checks an object file; reports what is wrong (with the byte
 // offset for a malformed file) and gives nullopt.
-std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report);
+std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report,
+                                           FileIdentity* identity = nullptr);
 
 }  // namespace torvik::tools

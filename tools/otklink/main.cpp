@@ -1,10 +1,7 @@
 // otklink -o OUT [--org ADDR] [--format bin|ihex] [--map FILE] A.otk B.otk ...
 //
 // Links object modules into one image for a 64 KiB machine. On any error
-// nothing is written, neither the image nor the map.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// nothing is written, neither the image nor the map, and older ones stay.
 #include <iostream>
 #include <optional>
 #include <string>
@@ -76,28 +73,25 @@ bool SameFile(const std::string& a, const std::string& b) {
   return first && first == torvik::IdentityOfPath(b);
 }
 
-// Removes a file this run wrote, but never a device or a link to one.
-void RemoveRegularFile(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
-}
-
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
-// The image, then the map; a map that cannot be written takes the new image
-// away again, so that a failed run leaves neither.
-bool WriteOutputs(const Options& options, const torvik::tools::LinkResult& result, Reporter& report) {
+// The image and the map, both or neither: an older image stays when the
+// map cannot be written. No output may take the place of an input.
+bool WriteOutputs(const Options& options, const torvik::tools::LinkResult& result,
+                  const std::vector<torvik::FileIdentity>& inputs, Reporter& report) {
   const auto image = options.intelHex ? Bytes(torvik::tools::IntelHex(result.image, result.origin)) : result.image;
-  if (!torvik::WriteFileAtomically(options.output, image)) {
-    report.Error("cannot write \"" + options.output + "\"");
-    return false;
+  const auto map = options.map.empty() ? std::vector<std::uint8_t>{} : Bytes(torvik::tools::LinkMap(result));
+  std::vector<torvik::OutputFile> outputs = {{options.output, image}};
+  if (!options.map.empty()) outputs.push_back({options.map, map});
+  const auto outcome = torvik::WriteOutputs(outputs, inputs);
+  if (outcome.status == torvik::OutputStatus::Written) return true;
+  const std::string& path = outputs[outcome.failed].path;
+  if (outcome.status == torvik::OutputStatus::NamesAnInput) {
+    report.Error("the output \"" + path + "\" is one of the inputs; nothing was written");
+  } else {
+    report.Error("cannot write \"" + path + "\"");
   }
-  if (!options.map.empty() && !torvik::WriteFileAtomically(options.map, Bytes(torvik::tools::LinkMap(result)))) {
-    report.Error("cannot write \"" + options.map + "\"");
-    RemoveRegularFile(options.output);
-    return false;
-  }
-  return true;
+  return false;
 }
 
 }  // namespace
@@ -114,11 +108,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<torvik::tools::LinkInput> inputs;
+  std::vector<torvik::FileIdentity> read;
   for (const std::string& path : options.inputs) {
-    if (auto module = torvik::tools::LoadObjectFile(path, report)) inputs.push_back({path, std::move(*module)});
+    torvik::FileIdentity identity;
+    if (auto module = torvik::tools::LoadObjectFile(path, report, &identity)) {
+      inputs.push_back({path, std::move(*module)});
+      read.push_back(identity);
+    }
   }
   if (report.HasErrors()) return 1;
   const auto result = torvik::tools::Link(inputs, options.origin, report);
   if (!result.ok) return 1;
-  return WriteOutputs(options, result, report) ? 0 : 1;
+  return WriteOutputs(options, result, read, report) ? 0 : 1;
 }
