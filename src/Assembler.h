@@ -208,10 +208,14 @@ class CAssembler {
     std::int16_t row = -1;  // -1 when no row fitted
     std::uint16_t operandOffset = 0;
     std::uint16_t operandLength = 0;
+    std::uint16_t repeats = 0;  // statements after it of the same size, without a row
   };
   static_assert(kMaxTableRows <= INT16_MAX && kLineReadLimit <= UINT16_MAX);
+  void KeepSize(std::int64_t size, const std::optional<InstructionMatch>& match, std::string_view statement);
   std::vector<SizedStatement> statements_;
+  bool keepingSizes_ = true;  // pass 1 kept every statement's size
   std::size_t nextStatement_ = 0;
+  std::uint16_t nextRepeat_ = 0;
 };
 
 }  // namespace torvik

@@ -113,12 +113,18 @@ bool ScanLine(const ExpandedLine& raw, ScannedLine& scanned) {
 
 }  // namespace
 
+void ForEachScannedLine(const ExpandedSource& source, const std::function<void(const ScannedLine&)>& visit) {
+  for (const ExpandedLine& line : source.lines) {
+    ScannedLine scanned;
+    const bool goesOn = ScanLine(line, scanned);
+    visit(scanned);
+    if (!goesOn) break;
+  }
+}
+
 std::vector<ScannedLine> ScanStatements(const ExpandedSource& source) {
   std::vector<ScannedLine> scanned;
-  for (const ExpandedLine& line : source.lines) {
-    scanned.emplace_back();
-    if (!ScanLine(line, scanned.back())) break;
-  }
+  ForEachScannedLine(source, [&scanned](const ScannedLine& line) { scanned.push_back(line); });
   return scanned;
 }
 
