@@ -129,37 +129,17 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
                   external ? std::optional<std::string_view>(*external) : std::nullopt);
 }
 
-bool CAssembler::RunStatements(std::string_view text, std::size_t pos, bool firstPass) {
-  return ForEachStatement(text, pos, [&](std::string_view statement) {
-    if (statement.empty()) return true;
-    // Past the code's capacity, or after an error, pass 2 fails or does not
-    // run at all: pass 1 stops keeping what it found, whose store would
-    // otherwise grow with every statement of any source.
-    if (firstPass && keepingSizes_ && (HasErrors() || locationCounter_ > kMaxCodeBytes)) keepingSizes_ = false;
-    std::int64_t size = 0;
-    std::optional<InstructionMatch> match;
-    if (statement.front() == '.') {
-      size = Directive(statement.substr(1), firstPass, !firstPass);
-      if (size < 0) return false;
-    } else if (firstPass) {
-      size = instructions_.Size(statement, match);
-    } else {
-      size = instructions_.Encode(statement, PassOneMatch(statement));
-    }
-    if (firstPass) {
-      if (keepingSizes_) KeepSize(size, match, statement);
-    } else {
-      CheckStatementSize(size);
-    }
-    AdvanceLocation(size);
-    return true;
-  });
-}
-
 // A statement without a row joins the one before it when it has its size:
 // sources hold long runs of directives of size 0.
-void CAssembler::KeepSize(std::int64_t size, const std::optional<InstructionMatch>& match,
-                          std::string_view statement) {
+[[gnu::always_inline]] inline void CAssembler::KeepSize(std::int64_t size, const std::optional<InstructionMatch>& match,
+                                                            std::string_view statement) {
+  // Past the code's capacity, or after an error, pass 2 fails or does not
+  // run at all: pass 1 stops keeping what it found, whose store would
+  // otherwise grow with every statement of any source.
+  if (HasErrors() || locationCounter_ > kMaxCodeBytes) {
+    keepingSizes_ = false;
+    return;
+  }
   if (!match && !statements_.empty()) {
     SizedStatement& last = statements_.back();
     if (last.row < 0 && last.size == size && last.repeats < UINT16_MAX) {
@@ -179,7 +159,7 @@ void CAssembler::KeepSize(std::int64_t size, const std::optional<InstructionMatc
 // Pass 2 must emit exactly what pass 1 sized, or every later address would
 // be wrong without a word said. Statements pass 1 no longer kept lie past
 // the code's capacity, which pass 2 reports.
-void CAssembler::CheckStatementSize(std::int64_t size) {
+[[gnu::always_inline]] inline void CAssembler::CheckStatementSize(std::int64_t size) {
   if (nextStatement_ >= statements_.size()) {
     if (keepingSizes_) Error(409, "");
     return;
@@ -192,6 +172,29 @@ void CAssembler::CheckStatementSize(std::int64_t size) {
     ++nextStatement_;
     nextRepeat_ = 0;
   }
+}
+
+bool CAssembler::RunStatements(std::string_view text, std::size_t pos, bool firstPass) {
+  return ForEachStatement(text, pos, [&](std::string_view statement) {
+    if (statement.empty()) return true;
+    std::int64_t size = 0;
+    std::optional<InstructionMatch> match;
+    if (statement.front() == '.') {
+      size = Directive(statement.substr(1), firstPass, !firstPass);
+      if (size < 0) return false;
+    } else if (firstPass) {
+      size = instructions_.Size(statement, match);
+    } else {
+      size = instructions_.Encode(statement, PassOneMatch(statement));
+    }
+    if (firstPass) {
+      if (keepingSizes_) KeepSize(size, match, statement);
+    } else {
+      CheckStatementSize(size);
+    }
+    AdvanceLocation(size);
+    return true;
+  });
 }
 
 std::optional<InstructionMatch> CAssembler::PassOneMatch(std::string_view statement) const {
