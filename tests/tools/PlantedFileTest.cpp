@@ -117,7 +117,13 @@ TEST_P(PlantedFile, IsRefusedOrReplacedButNeverFollowed) {
   std::vector<std::string> args = {program};
   if (runner != 0) {
     const std::string id = std::to_string(runner);
-    args = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--", program};
+    args = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
+    std::vector<std::string> probe = args;
+    probe.insert(probe.end(), {"/bin/sh", "-c", "test -x \"$0\" && test -w .", program});
+    if (RunProcess("/usr/bin/setpriv", probe, dir.path()).status != 0) {
+      GTEST_SKIP() << "the unprivileged user cannot run " << program << " in " << dir.path();
+    }
+    args.push_back(program);
   }
   args.insert(args.end(), c.args.begin(), c.args.end());
   const auto run = RunProcess(runner != 0 ? "/usr/bin/setpriv" : program, args, dir.path());
