@@ -297,7 +297,9 @@ std::string TemporaryNameBeside(const std::string& path, unsigned attempt) {
     mix = mix * 6364136223846793005u + 1442695040888963407u;
     suffix += kLetters[(mix >> 33) % (sizeof kLetters - 1)];
   }
-  return DirectoryOf(path) + "/." + BaseNameOf(path) + "." + suffix;
+  // Cut so that the name stays within what a directory entry may hold.
+  constexpr std::size_t kKeptOfBaseName = 200;
+  return DirectoryOf(path) + "/." + BaseNameOf(path).substr(0, kKeptOfBaseName) + "." + suffix;
 }
 
 // Creates a file that did not exist, never through a link; -1 when none

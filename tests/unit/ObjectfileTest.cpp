@@ -169,7 +169,12 @@ struct ReplaceCase {
   const char* second = "";    // a second output written together with the first
 };
 
+void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << c.name; }
+
 class ReplaceInPlace : public ::testing::TestWithParam<ReplaceCase> {};
+
+const std::string kLongName(250, 'n');
+const std::string kLongNameListed = kLongName + "\n";
 
 TEST_P(ReplaceInPlace, ReplacesWholeOrChangesNothing) {
   TempDir dir;
@@ -211,6 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "real.otk\nx.otk\n"},
                       ReplaceCase{"dangling_link", "ln -s nowhere.otk x.otk", "x.otk", true, "x.otk\n"},
                       ReplaceCase{"pipe_at_the_path", "mkfifo x.otk", "x.otk", true, "x.otk\n"},
+                      ReplaceCase{"name_of_250_characters", "true", kLongName.c_str(), true, kLongNameListed.c_str()},
                       ReplaceCase{"target_in_a_subdirectory", "mkdir sub", "sub/x.otk", true, "sub\n"},
                       ReplaceCase{"target_is_a_directory", "mkdir x.otk", "x.otk", false, "x.otk\n"},
                       ReplaceCase{"target_is_a_device", "true", "/dev/null", true, ""},
