@@ -55,7 +55,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
   }
 
   // The file must still be there and be the one this run holds.
-  if (!intermediate.CanBeOpened()) {
+  if (!intermediate.StillNamed()) {
     FillIntermediate(intermediate);
     Error(100, kIntermediateName);
     return false;
@@ -69,7 +69,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
 
   if (!HasErrors()) {
     lineCounter_ = 0;
-    if (!intermediate.CanBeOpened()) {
+    if (!intermediate.StillNamed()) {
       FillIntermediate(intermediate);
       Error(100, kIntermediateName);
       return false;
@@ -80,22 +80,31 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
     image_.Reset();
     SecondPass(lines);
   }
-  // The object file, when the run writes one, is best made of the
-  // intermediate file, which the run deletes anyway: no file is created.
-  const bool writesObject = errorCount_ == 0 && !(strictWarnings && warningCount_ != 0);
-  std::vector<std::uint8_t> object;
-  if (writesObject) object = image_.Serialize(symbols_);
-  const bool placed = writesObject && intermediate.BecomeFile(objectPath, object);
-  if (!placed) intermediate.Remove();
-
+  intermediate.Remove();
   Message("Assembly complete - " + std::to_string(errorCount_) + " error(s), " + std::to_string(warningCount_) +
           " warning(s)");
-  if (!writesObject) return false;
-  if (!placed && !image_.Write(objectPath, symbols_)) {
-    Error(100, objectPath);
-    return false;
+  if (errorCount_ != 0 || (strictWarnings && warningCount_ != 0)) return false;
+  return WriteObject(objectPath);
+}
+
+// The object file takes the place of whatever stood at its path, but never
+// that of a file the run read.
+bool CAssembler::WriteObject(const std::string& objectPath) {
+  std::vector<FileIdentity> inputs = preprocessor_.Inputs();
+  inputs.insert(inputs.end(), binaryInputs_.begin(), binaryInputs_.end());
+  const std::vector<std::uint8_t> bytes = image_.Serialize(symbols_);
+  const OutputFile object{objectPath, bytes};
+  switch (WriteOutputs(std::span(&object, 1), inputs).status) {
+    case OutputStatus::Written:
+      return true;
+    case OutputStatus::NamesAnInput:
+      Error(228, objectPath);
+      return false;
+    case OutputStatus::CannotWrite:
+      break;
   }
-  return true;
+  Error(100, objectPath);
+  return false;
 }
 
 bool CAssembler::FillIntermediate(IntermediateFile& intermediate) {

@@ -108,6 +108,8 @@ class CAssembler {
   // Diagnostics.
   void Error(int code, std::string_view argument);
   void ErrorNum(int code, std::int32_t value);
+  // An error about a given line of a given file, whatever line is current.
+  void ErrorNumAt(std::string_view file, std::int32_t line, int code, std::int32_t value);
   void Warning(int code, std::string_view argument);
   void Message(std::string_view format, std::string_view argument = {});
   void NextLine() { ++lineCounter_; }
@@ -206,9 +208,11 @@ class CAssembler {
   std::int32_t StringByte(std::string_view body, std::size_t& pos);
 
   void Report(bool isError, int code, std::string_view argument);
+  void Report(bool isError, int code, std::string_view argument, std::string_view file, std::int32_t lineNumber);
   // Writes the expanded lines into the intermediate file that the run
   // leaves behind; false when they could not all be written.
   bool FillIntermediate(IntermediateFile& intermediate);
+  bool WriteObject(const std::string& objectPath);
 
   CInstruction instructions_;
   CSymTable symbols_;
@@ -229,6 +233,8 @@ class CAssembler {
 
   // The intermediate file of the run, which no directive may read.
   std::optional<FileIdentity> intermediateIdentity_;
+  // The binary files the directives read.
+  std::vector<FileIdentity> binaryInputs_;
   // Names declared external anywhere before the end directive.
   std::unordered_set<std::string> declaredExternals_;
   // What pass 1 found for each statement: its size, checked against what
@@ -240,10 +246,14 @@ class CAssembler {
     std::int16_t row = -1;  // -1 when no row fitted
     std::uint16_t operandOffset = 0;
     std::uint16_t operandLength = 0;
+    std::uint16_t repeats = 0;  // statements after it of the same size, without a row
   };
   static_assert(kMaxTableRows <= INT16_MAX && kLineReadLimit <= UINT16_MAX);
+  void KeepSize(std::int64_t size, const std::optional<InstructionMatch>& match, std::string_view statement);
   std::vector<SizedStatement> statements_;
+  bool keepingSizes_ = true;  // pass 1 kept every statement's size
   std::size_t nextStatement_ = 0;
+  std::uint16_t nextRepeat_ = 0;
 };
 
 }  // namespace torvik

@@ -50,6 +50,7 @@ constexpr MessageEntry kErrorMessages[] = {
     {225, "Too many external symbols (max of %s)"},
     {226, "Signed 8 bit value out of range"},
     {227, "Address outside the high page $FF00 to $FFFF"},
+    {228, "Output file would replace an input file: \"%s\""},
     {300, "Invalid expression: \"%s\""},
     {301, "Division by 0"},
     {302, "No opening '('"},
@@ -107,11 +108,16 @@ std::string Fill(std::string_view format, std::string_view argument) {
 }  // namespace
 
 void CAssembler::Report(bool isError, int code, std::string_view argument) {
+  Report(isError, code, argument, CurrentFileName(), CurrentLine());
+}
+
+void CAssembler::Report(bool isError, int code, std::string_view argument, std::string_view file,
+                        std::int32_t lineNumber) {
   const std::string text = isError ? Fill(FindText(kErrorMessages, code), argument)
                                    : Fill(FindText(kWarningMessages, code), argument);
   std::string line = isError ? "Error #" : "Warning #";
-  line.append(std::to_string(code)).append(" in ").append(CurrentFileName());
-  line.append(", line ").append(std::to_string(CurrentLine())).append(": ").append(text);
+  line.append(std::to_string(code)).append(" in ").append(file);
+  line.append(", line ").append(std::to_string(lineNumber)).append(": ").append(text);
   if (line.size() > kMaxMessageLength) line.resize(kMaxMessageLength);
 
   ++reportSerial_;
@@ -126,6 +132,10 @@ void CAssembler::Report(bool isError, int code, std::string_view argument) {
 void CAssembler::Error(int code, std::string_view argument) { Report(true, code, argument); }
 
 void CAssembler::ErrorNum(int code, std::int32_t value) { Report(true, code, std::to_string(value)); }
+
+void CAssembler::ErrorNumAt(std::string_view file, std::int32_t line, int code, std::int32_t value) {
+  Report(true, code, std::to_string(value), file, line);
+}
 
 void CAssembler::Warning(int code, std::string_view argument) { Report(false, code, argument); }
 

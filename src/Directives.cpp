@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -228,6 +229,10 @@ std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
   if (size < 0 || size > INT32_MAX) {
     Error(219, name);
     return 0;
+  }
+  const FileIdentity identity{st.st_dev, st.st_ino};
+  if (std::find(binaryInputs_.begin(), binaryInputs_.end(), identity) == binaryInputs_.end()) {
+    binaryInputs_.push_back(identity);
   }
   if (emit && ::lseek(file.get(), 0, SEEK_SET) == 0) {
     // Read in pieces, and only as far as the code has room.

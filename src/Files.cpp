@@ -4,9 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <algorithm>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,37 +44,17 @@ std::string BaseNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-mode_t DefaultFileMode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
-}
-
-bool WriteInPlace(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  const bool closed = ::close(fd) == 0;
-  return written && closed;
-}
-
-// Puts the finished file `temp` in place of `path` in one step. An existing
-// file is swapped out and then deleted rather than renamed over: ext4 writes
-// a renamed-over file's data back at once, which costs a run more than all
-// its other file work.
-bool ReplaceWith(const std::string& temp, const std::string& path) {
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
-    ::unlink(temp.c_str());  // now the older file
-    return true;
-  }
-  return ::rename(temp.c_str(), path.c_str()) == 0;
-}
-
 }  // namespace
 
 std::optional<FileIdentity> IdentityOfPath(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino};
+}
+
+std::optional<FileIdentity> IdentityOfEntry(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
   return FileIdentity{st.st_dev, st.st_ino};
 }
 
@@ -160,84 +141,78 @@ const char* TextReader::SpecialCharacter() {
   return newline ? static_cast<const char*>(newline) : buffer_.get() + limit;
 }
 
-int TextReader::Peek() {
-  for (;;) {
-    if (pos_ == size_ && !Fill()) return failed_ ? kTextError : kTextEnd;
-    const char c = buffer_[pos_];
-    if (c == '\r') {
-      ++pos_;
-      continue;
-    }
-    if (c == kCtrlZ) {
-      ended_ = true;
-      pos_ = size_ = 0;
-      return kTextEnd;
-    }
-    return static_cast<unsigned char>(c);
-  }
+void TextReader::EndAtControlZ() {
+  chunkStart_ += pos_;  // the file's text ends here
+  pos_ = size_ = 0;
+  ended_ = true;
 }
 
-int TextReader::Next() {
-  const int c = Peek();
-  if (c >= 0) ++pos_;
-  return c;
-}
-
-TextReader::Status TextReader::ReadLine(std::string& line, std::size_t maxChars, bool& newline) {
+TextReader::Status TextReader::ReadLine(std::string& line, std::size_t maxChars, LineEnd& end) {
   line.clear();
-  newline = false;
+  end = {};
+  bool any = false;       // a character other than a carriage return was read
+  bool dropping = false;  // past a NUL
+  std::size_t counted = 0;
   for (;;) {
     if (pos_ == size_ && !Fill()) {
       if (failed_) return Status::Error;
-      return line.empty() ? Status::End : Status::Line;
+      return any ? Status::Line : Status::End;
     }
-    // Copy the run of ordinary characters, then deal with the one that ends it.
-    const char* start = buffer_.get() + pos_;
-    const char* end = buffer_.get() + size_;
-    const char* stop = SpecialCharacter();
-    const std::size_t take = std::min(static_cast<std::size_t>(stop - start), maxChars - line.size());
-    line.append(start, take);
-    pos_ += take;
-    if (line.size() == maxChars) {
-      const int c = Peek();
-      if (c == kTextError) return Status::Error;
-      if (c == '\n') {
-        ++pos_;
-        newline = true;
-      }
+    // The run of ordinary characters, then the one that ends it.
+    const char* const start = buffer_.get() + pos_;
+    const char* const stop = SpecialCharacter();
+    const auto length = static_cast<std::size_t>(stop - start);
+    any = any || length > 0;
+    std::size_t kept = 0;
+    if (!dropping) {
+      const void* const nul = std::memchr(start, '\0', length);
+      kept = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - start) : length;
+      dropping = nul != nullptr;
+    }
+    const std::size_t counts = regular_ ? kept : length;
+    if (counts > maxChars - counted) {
+      const std::size_t room = maxChars - counted;
+      line.append(start, std::min(kept, room));
+      pos_ += room;
+      end.tooLong = true;
       return Status::Line;
     }
-    if (stop == end) continue;
+    line.append(start, kept);
+    counted += counts;
+    pos_ += length;
+    if (pos_ == size_) continue;
+    if (*stop == kCtrlZ) {
+      EndAtControlZ();
+      return any ? Status::Line : Status::End;
+    }
     ++pos_;
     if (*stop == '\n') {
-      newline = true;
+      end.newline = true;
       return Status::Line;
     }
-    if (*stop == kCtrlZ) {
-      ended_ = true;
-      pos_ = size_ = 0;
-      return line.empty() ? Status::End : Status::Line;
-    }
+    // A carriage return is dropped.
   }
 }
 
 TextReader::Status TextReader::ReadLineView(std::string_view& line, std::string& spill, std::size_t maxChars,
-                                            bool& newline) {
+                                            LineEnd& end) {
   if (pos_ < size_) {
     const char* start = buffer_.get() + pos_;
     const char* stop = SpecialCharacter();
     const auto length = static_cast<std::size_t>(stop - start);
-    if (stop < buffer_.get() + size_ && *stop == '\n' && length <= maxChars) {
+    if (stop < buffer_.get() + size_ && *stop == '\n') {
       if (nextNul_ < pos_) nextNul_ = FindInChunk('\0', pos_);
       const std::size_t kept = std::min(length, nextNul_ - pos_);
-      line = std::string_view(start, kept);
-      pos_ += length + 1;
-      newline = true;
-      return Status::Line;
+      if ((regular_ ? kept : length) <= maxChars) {
+        line = std::string_view(start, kept);
+        pos_ += length + 1;
+        end = {true, false};
+        return Status::Line;
+      }
     }
   }
-  const Status status = ReadLine(spill, maxChars, newline);
-  line = std::string_view(spill).substr(0, spill.find('\0'));
+  const Status status = ReadLine(spill, maxChars, end);
+  line = spill;
   return status;
 }
 
@@ -255,9 +230,16 @@ std::string_view TextReader::PlainRun() {
 
 TextReader::Status TextReader::SkipLine() {
   for (;;) {
-    const int c = Next();
-    if (c == kTextError) return Status::Error;
-    if (c == kTextEnd || c == '\n') return Status::Line;
+    if (pos_ == size_ && !Fill()) return failed_ ? Status::Error : Status::Line;
+    pos_ = static_cast<std::size_t>(SpecialCharacter() - buffer_.get());
+    if (pos_ == size_) continue;
+    const char c = buffer_[pos_];
+    if (c == kCtrlZ) {
+      EndAtControlZ();
+      return Status::Line;
+    }
+    ++pos_;
+    if (c == '\n') return Status::Line;
   }
 }
 
@@ -303,95 +285,199 @@ bool TextWriter::Flush() {
 
 namespace {
 
-// The file that writing to `requested` replaces: the target of a link, not
-// the link itself. Sets `inPlace` for a target that exists and is not a
-// regular file (a device), which is written in place, and `existing` to
-// the identity of a target that exists; nullopt for a directory.
-std::optional<std::string> ReplacementTarget(const std::string& requested, bool& inPlace,
-                                             std::optional<FileIdentity>& existing) {
-  inPlace = false;
-  existing.reset();
-  std::string path = requested;
+// A name for a new file beside `path`, different at every call.
+std::string TemporaryNameBeside(const std::string& path, unsigned attempt) {
+  timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  std::uint64_t mix = (static_cast<std::uint64_t>(::getpid()) << 32) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+                      (static_cast<std::uint64_t>(now.tv_sec) << 20) ^ (std::uint64_t{attempt} * 0x9E3779B97F4A7C15u);
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  for (int i = 0; i < 8; ++i) {
+    mix = mix * 6364136223846793005u + 1442695040888963407u;
+    suffix += kLetters[(mix >> 33) % (sizeof kLetters - 1)];
+  }
+  // Cut so that the name stays within what a directory entry may hold.
+  constexpr std::size_t kKeptOfBaseName = 200;
+  return DirectoryOf(path) + "/." + BaseNameOf(path).substr(0, kKeptOfBaseName) + "." + suffix;
+}
+
+// Creates a file that did not exist, never through a link; -1 when none
+// can be made.
+int CreateFresh(const std::string& path, std::string& name) {
+  constexpr unsigned kAttempts = 64;
+  for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+    name = TemporaryNameBeside(path, attempt);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool WriteAndClose(int fd, std::span<const std::uint8_t> bytes) {
+  const bool written = WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const bool closed = ::close(fd) == 0;
+  return written && closed;
+}
+
+// A character device is written where it is; anything else at the path is
+// only ever replaced.
+bool WriteDevice(const std::string& path, std::span<const std::uint8_t> bytes) {
+  // Opened without waiting, then written as usual.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
   struct stat st {};
-  // What is not a link is known from the first look; a link is followed.
-  bool found = ::lstat(path.c_str(), &st) == 0;
-  if (found && S_ISLNK(st.st_mode)) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) path = resolved;
-    found = ::stat(path.c_str(), &st) == 0;
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+    ::close(fd);
+    return false;
   }
-  if (found) {
-    if (S_ISDIR(st.st_mode)) return std::nullopt;
-    inPlace = !S_ISREG(st.st_mode);
-    existing = FileIdentity{st.st_dev, st.st_ino};
+  return WriteAndClose(fd, bytes);
+}
+
+// One output on its way: its finished file waiting beside it, or (for a
+// device) nothing to put in place.
+struct PendingOutput {
+  enum class Kind { Device, Fresh, Exchanged, Created, Replaced };
+  Kind kind = Kind::Fresh;
+  std::string temp;  // the new file; once exchanged, the older one
+};
+
+bool LeadsToAnInput(const std::string& path, const struct stat& entry, std::span<const FileIdentity> inputs) {
+  const auto isInput = [inputs](const FileIdentity& identity) {
+    return std::find(inputs.begin(), inputs.end(), identity) != inputs.end();
+  };
+  if (isInput(FileIdentity{entry.st_dev, entry.st_ino})) return true;
+  if (!S_ISLNK(entry.st_mode)) return false;
+  const auto target = IdentityOfPath(path);
+  return target && isInput(*target);
+}
+
+// Puts the finished file in place. An existing file is swapped out and
+// deleted afterwards rather than renamed over: ext4 writes a renamed-over
+// file's data back at once, which costs a run more than all its other file
+// work, and the swap can be undone.
+bool PutInPlace(const std::string& path, PendingOutput& output) {
+  if (::renameat2(AT_FDCWD, output.temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+    output.kind = PendingOutput::Kind::Exchanged;
+    return true;
   }
-  return path;
+  if (errno == ENOENT) {
+    if (::renameat2(AT_FDCWD, output.temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) return false;
+    output.kind = PendingOutput::Kind::Created;
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system that cannot swap: the older file is replaced for good.
+  if (::rename(output.temp.c_str(), path.c_str()) != 0) return false;
+  output.kind = PendingOutput::Kind::Replaced;
+  return true;
+}
+
+// Undoes PutInPlace where it can. Where it cannot, the older file is kept
+// under the temporary name rather than deleted.
+void TakeBack(const std::string& path, PendingOutput& output) {
+  using Kind = PendingOutput::Kind;
+  if (output.kind == Kind::Exchanged) {
+    const bool swapped = ::renameat2(AT_FDCWD, output.temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0;
+    output.kind = swapped ? Kind::Fresh : Kind::Replaced;
+  } else if (output.kind == Kind::Created && ::rename(path.c_str(), output.temp.c_str()) == 0) {
+    output.kind = Kind::Fresh;
+  }
+}
+
+// Removes what is left beside the outputs: new files not used, older
+// files swapped out.
+void Discard(const std::vector<PendingOutput>& pending) {
+  using Kind = PendingOutput::Kind;
+  for (const PendingOutput& output : pending) {
+    if (output.kind == Kind::Fresh || output.kind == Kind::Exchanged) ::unlink(output.temp.c_str());
+  }
 }
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& requested, const std::vector<std::uint8_t>& bytes) {
-  bool inPlace = false;
-  std::optional<FileIdentity> existing;
-  const auto path = ReplacementTarget(requested, inPlace, existing);
-  if (!path) return false;
-  if (inPlace) return WriteInPlace(*path, bytes);
-  std::string temp = DirectoryOf(*path) + "/." + BaseNameOf(*path) + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  ok = ::fchmod(fd, DefaultFileMode()) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ReplaceWith(temp, *path);
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
-}
-
-bool MoveFileInto(int fd, const std::string& name, const std::string& requested, const std::vector<std::uint8_t>& bytes) {
-  bool inPlace = false;
-  std::optional<FileIdentity> existing;
-  const auto path = ReplacementTarget(requested, inPlace, existing);
-  if (!path || inPlace) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) return false;
-  const FileIdentity held{st.st_dev, st.st_ino};
-  if (IdentityOfPath(name) != held || existing == held) return false;
-  if (!WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size(), 0)) return false;
-  // A file this run created has the mode already.
-  const mode_t mode = DefaultFileMode();
-  if ((st.st_mode & 07777) != mode && ::fchmod(fd, mode) != 0) return false;
-  // The file first takes a name of its own beside the target, so that
-  // `name` never names another file on the way. The inode number makes
-  // that name unique among runs doing the same at once.
-  const std::string temp = DirectoryOf(*path) + "/." + BaseNameOf(*path) + "." + std::to_string(st.st_ino);
-  if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, temp.c_str(), RENAME_NOREPLACE) != 0) return false;
-  if (ReplaceWith(temp, *path)) return true;
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) != 0) ::unlink(temp.c_str());
-  return false;
-}
-
-std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
+OutputOutcome WriteOutputs(std::span<const OutputFile> outputs, std::span<const FileIdentity> inputs) {
+  using Kind = PendingOutput::Kind;
+  std::vector<PendingOutput> pending(outputs.size());
+  const auto fail = [&pending](OutputStatus status, std::size_t at) {
+    Discard(pending);
+    return OutputOutcome{status, at};
+  };
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    struct stat entry {};
+    if (::lstat(outputs[i].path.c_str(), &entry) != 0) continue;
+    if (LeadsToAnInput(outputs[i].path, entry, inputs)) return fail(OutputStatus::NamesAnInput, i);
+    if (S_ISDIR(entry.st_mode)) return fail(OutputStatus::CannotWrite, i);
+    if (S_ISCHR(entry.st_mode)) pending[i].kind = Kind::Device;
   }
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t chunk[64 * 1024];
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (pending[i].kind == Kind::Device) continue;
+    const int fd = CreateFresh(outputs[i].path, pending[i].temp);
+    if (fd < 0) {
+      pending[i].temp.clear();
+      return fail(OutputStatus::CannotWrite, i);
+    }
+    if (!WriteAndClose(fd, outputs[i].bytes)) return fail(OutputStatus::CannotWrite, i);
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (pending[i].kind == Kind::Device && !WriteDevice(outputs[i].path, outputs[i].bytes)) {
+      return fail(OutputStatus::CannotWrite, i);
+    }
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (pending[i].kind == Kind::Device || PutInPlace(outputs[i].path, pending[i])) continue;
+    for (std::size_t back = i; back-- > 0;) TakeBack(outputs[back].path, pending[back]);
+    return fail(OutputStatus::CannotWrite, i);
+  }
+  Discard(pending);
+  return {};
+}
+
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+  const OutputFile output{path, bytes};
+  return WriteOutputs(std::span(&output, 1)).status == OutputStatus::Written;
+}
+
+InputBytes ReadBinaryFile(const std::string& path, std::uint64_t maxBytes) {
+  InputBytes input;
+  // Opened without waiting, so that a pipe with no writer cannot hang.
+  const UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st {};
+  if (file.Get() < 0 || ::fstat(file.Get(), &st) != 0) return input;
+  input.identity = FileIdentity{st.st_dev, st.st_ino};
+  input.size = static_cast<std::uint64_t>(st.st_size);
+  if (!S_ISREG(st.st_mode)) {
+    input.status = InputBytes::Status::NotRegular;
+    return input;
+  }
+  if (input.size > maxBytes) {
+    input.status = InputBytes::Status::TooLarge;
+    return input;
+  }
+  // The file may grow while it is read: never more than the limit.
+  input.bytes.resize(static_cast<std::size_t>(input.size) + 1);
+  std::size_t filled = 0;
   for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (filled == input.bytes.size()) input.bytes.resize(std::min<std::uint64_t>(2 * filled, maxBytes + 1));
+    const ssize_t got = ::read(file.Get(), input.bytes.data() + filled, input.bytes.size() - filled);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      ::close(fd);
-      return std::nullopt;
+      input.status = InputBytes::Status::CannotRead;
+      return input;
     }
     if (got == 0) break;
-    bytes.insert(bytes.end(), chunk, chunk + got);
+    filled += static_cast<std::size_t>(got);
+    if (filled > maxBytes) {
+      input.size = filled;
+      input.status = InputBytes::Status::TooLarge;
+      input.bytes.clear();
+      return input;
+    }
   }
-  ::close(fd);
-  return bytes;
+  input.bytes.resize(filled);
+  input.size = filled;
+  input.status = InputBytes::Status::Ok;
+  return input;
 }
 
 std::string BesideProgram(const std::string& programPath, const std::string& name, const char* searchPath) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,10 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// The identity of the file a path leads to, following links.
 std::optional<FileIdentity> IdentityOfPath(const std::string& path);
+// The identity of the directory entry itself: a link is not followed.
+std::optional<FileIdentity> IdentityOfEntry(const std::string& path);
 std::optional<FileIdentity> IdentityOfDescriptor(int fd);
 
 // Reads a text file line by line. Every carriage return is dropped and a
@@ -59,15 +63,23 @@ class TextReader {
   // from where reading started.
   std::uint64_t Offset() const { return chunkStart_ + pos_; }
 
-  // Reads up to maxChars characters of the next line into `line`, stopping
-  // after its newline (which is not stored). A newline that directly follows
-  // maxChars characters still belongs to that line. `newline` tells whether
-  // the line ended with one. End: nothing was left to read.
-  Status ReadLine(std::string& line, std::size_t maxChars, bool& newline);
-  // The same as a view, cut at its first NUL byte: into the reader's own
-  // chunk when the line lies whole in it, else into `spill`. Valid until
-  // the next read.
-  Status ReadLineView(std::string_view& line, std::string& spill, std::size_t maxChars, bool& newline);
+  // How a line read ended.
+  struct LineEnd {
+    bool newline = false;  // with its newline, not at the end of the file
+    // Its text ran past the limit: `line` holds the first maxChars
+    // characters, and the rest of the line is left unread.
+    bool tooLong = false;
+  };
+  // Reads the next line, up to and including its newline (which is not
+  // stored), however long it is. A NUL byte ends the line's text: `line`
+  // holds what comes before it, and the rest up to the newline is dropped.
+  // A text of more than maxChars characters makes the line too long. A file
+  // that is not a regular file may never end a line, so there the dropped
+  // characters count toward maxChars as well. End: nothing was left to read.
+  Status ReadLine(std::string& line, std::size_t maxChars, LineEnd& end);
+  // The same as a view: into the reader's own chunk when the line lies
+  // whole in it, else into `spill`. Valid until the next read.
+  Status ReadLineView(std::string_view& line, std::string& spill, std::size_t maxChars, LineEnd& end);
   // The complete lines from the current position that the chunk holds up
   // to its next carriage return, 0x1A or NUL, with their newlines; they
   // read exactly as they stand. Empty when there is none. Consume moves
@@ -78,10 +90,9 @@ class TextReader {
   Status SkipLine();
 
  private:
-  // Next character after the text-mode rules, or -1 at the end, -2 on error.
-  int Next();
-  int Peek();
   bool Fill();
+  // Ends the file at the 0x1A at the current position.
+  void EndAtControlZ();
   std::size_t FindInChunk(char c, std::size_t from) const;
   const char* SpecialCharacter();
 
@@ -140,27 +151,43 @@ class TextWriter {
   std::string buffer_;
 };
 
-// Writes `bytes` to `path` so that the file is either the complete new
-// content or left as it was: the bytes go to a temporary file beside the
-// target, which takes its place in one step only when everything was
-// written and closed. A target that exists and is not a regular file (a
-// device) is written in place. False on any failure, with nothing left
-// behind.
-bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
+// One file to be written whole.
+struct OutputFile {
+  std::string path;
+  std::span<const std::uint8_t> bytes;
+};
 
-// The same outcome as WriteFileAtomically, reached with a file that exists
-// already: the empty regular file open as `fd` and named `name` receives
-// `bytes` and takes the target's place, and `name` is gone. This spares
-// creating a file. False when it cannot be done so (another file system,
-// a target that is not a regular file, a name that does not lead to `fd`);
-// the target is then unchanged and `name` still names the file, which may
-// hold some of the bytes (or, should even giving the name back fail, the
-// file is deleted).
-bool MoveFileInto(int fd, const std::string& name, const std::string& path, const std::vector<std::uint8_t>& bytes);
+enum class OutputStatus { Written, NamesAnInput, CannotWrite };
+struct OutputOutcome {
+  OutputStatus status = OutputStatus::Written;
+  std::size_t failed = 0;  // the output at fault, when not Written
+};
 
-// Reads a whole file byte for byte; nullopt when it cannot be opened or read
-// or is a directory.
-std::optional<std::vector<std::uint8_t>> ReadBinaryFile(const std::string& path);
+// Writes every output or none of them. Each is written whole into a file
+// created afresh beside it (exclusively, never through a link, with the
+// mode the umask leaves of 0666), and only when all are complete do they
+// take their places, one rename each; should one of those fail, those
+// already in place are put back. So a link at an output path is replaced
+// by the new file and its target is left alone, and an older file stays as
+// it was whenever writing fails. A character device at the path (such as
+// /dev/null) is written in place, before any file takes its place. An
+// output path that leads to one of `inputs`, itself or through a link, is
+// refused before anything is written.
+OutputOutcome WriteOutputs(std::span<const OutputFile> outputs, std::span<const FileIdentity> inputs = {});
+// One output, the same way; false on any failure.
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// A file read whole, byte for byte.
+struct InputBytes {
+  enum class Status { Ok, CannotOpen, NotRegular, TooLarge, CannotRead };
+  Status status = Status::CannotOpen;
+  std::vector<std::uint8_t> bytes;
+  std::optional<FileIdentity> identity;
+  std::uint64_t size = 0;  // as found, also for a file too large to read
+};
+// Reads a regular file of at most maxBytes bytes, checked before it is
+// read; anything else (a device, a pipe, a directory) is refused unread.
+InputBytes ReadBinaryFile(const std::string& path, std::uint64_t maxBytes);
 
 // A file in the directory of the program started as `programPath`: the
 // program path up to its last '/' or '\'; for a bare name, the first

@@ -239,7 +239,7 @@ void CInstruction::Load(const std::string& path) {
   rows_.reserve(kMaxTableRows);
   std::string spill;
   std::string_view line;
-  bool newline = false;
+  TextReader::LineEnd end;
   for (;;) {
     // Runs of plain lines are split straight from the reader's chunk; a
     // very long line or one with a special character comes through the
@@ -248,22 +248,22 @@ void CInstruction::Load(const std::string& path) {
     std::size_t taken = 0;
     bool goesOn = true;
     while (goesOn && taken < run.size()) {
-      const std::size_t end = run.find('\n', taken);  // a run ends with one
-      if (end - taken >= kLineReadLimit) break;
-      goesOn = LoadLine(run.substr(taken, end - taken));
-      taken = end + 1;
+      const std::size_t newline = run.find('\n', taken);  // a run ends with one
+      if (newline - taken > kMaxLineLength) break;
+      goesOn = LoadLine(run.substr(taken, newline - taken));
+      taken = newline + 1;
     }
     in.Consume(taken);
     if (!goesOn) return;
     if (!run.empty() && taken == run.size()) continue;
 
-    const auto status = in.ReadLineView(line, spill, kLineReadLimit, newline);
+    const auto status = in.ReadLineView(line, spill, kMaxLineLength, end);
     if (status == TextReader::Status::End) return;
     if (status == TextReader::Status::Error) {
       owner_.Error(400, path);
       return;
     }
-    if (line.size() >= kLineReadLimit) {
+    if (end.tooLong) {
       owner_.NextLine();
       owner_.ErrorNum(403, static_cast<std::int32_t>(kLineReadLimit));
       return;

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <thread>
 
 namespace torvik {
 
@@ -15,12 +17,32 @@ namespace {
 // then the lock is on a file nobody else will use, and we start over.
 constexpr int kLockAttempts = 1000;
 
-bool LockExclusively(int fd) {
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) return false;
-  }
-  return true;
+// A file fit for use is a regular file of this user with no other name:
+// neither a link (refused when opening), nor a device, pipe or directory,
+// nor another user's file, nor a second name of some file elsewhere. A
+// file without a name was removed by the run that held it; its name may
+// lead to a new one.
+enum class Fitness { Fit, Removed, Unfit };
+
+Fitness FitnessOf(const struct stat& st) {
+  if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink > 1) return Fitness::Unfit;
+  return st.st_nlink == 0 ? Fitness::Removed : Fitness::Fit;
 }
+
+// Tries the lock until `deadline`, in short sleeps that grow to a limit.
+bool LockExclusively(int fd, std::chrono::steady_clock::time_point deadline) {
+  auto pause = std::chrono::milliseconds(1);
+  constexpr auto kLongestPause = std::chrono::milliseconds(50);
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(2 * pause, kLongestPause);
+  }
+}
+
+bool SameEntry(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 }  // namespace
 
@@ -28,24 +50,30 @@ IntermediateFile::~IntermediateFile() { Release(); }
 
 bool IntermediateFile::Create() {
   Release();
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    const int fd = ::open(kName, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // O_NONBLOCK: a pipe planted under the name must not hang the open.
+    const int fd = ::open(kName, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    if (!LockExclusively(fd)) {
-      ::close(fd);
-      return false;
+    struct stat held {};
+    Fitness fitness = ::fstat(fd, &held) == 0 ? FitnessOf(held) : Fitness::Unfit;
+    if (fitness == Fitness::Fit && !LockExclusively(fd, deadline)) fitness = Fitness::Unfit;
+    // Once locked, the name must still lead to this very file: the run
+    // that held it may have removed it meanwhile.
+    struct stat named {};
+    if (fitness == Fitness::Fit) fitness = ::fstat(fd, &held) == 0 ? FitnessOf(held) : Fitness::Unfit;
+    if (fitness == Fitness::Fit && (::lstat(kName, &named) != 0 || !SameEntry(named, held))) {
+      fitness = Fitness::Removed;
     }
-    struct stat st {};
-    const bool known = ::fstat(fd, &st) == 0;
-    const FileIdentity locked{st.st_dev, st.st_ino};
-    if (known && IdentityOfPath(kName) == locked) {
+    if (fitness == Fitness::Fit) {
       fd_ = fd;
-      identity_ = locked;
-      empty_ = st.st_size == 0;
+      identity_ = FileIdentity{held.st_dev, held.st_ino};
+      empty_ = held.st_size == 0;
       writer_.Attach(fd_);
       return true;
     }
     ::close(fd);
+    if (fitness == Fitness::Unfit) return false;
   }
   return false;
 }
@@ -65,23 +93,14 @@ bool IntermediateFile::Truncate() {
   return empty_;
 }
 
-bool IntermediateFile::CanBeOpened() const {
-  TextReader reader;
-  return reader.Open(kName) == TextReader::OpenResult::Ok && reader.Identity() == Identity();
-}
+bool IntermediateFile::StillNamed() const { return fd_ >= 0 && IdentityOfEntry(kName) == identity_; }
 
 void IntermediateFile::Remove() {
-  if (fd_ >= 0 && IdentityOfPath(kName) == Identity()) {
+  if (StillNamed()) {
     writer_.Attach(-1);
     ::unlink(kName);
   }
   Release();
-}
-
-bool IntermediateFile::BecomeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  if (fd_ < 0 || !writer_.Flush() || !MoveFileInto(fd_, kName, path, bytes)) return false;
-  Release();
-  return true;
 }
 
 void IntermediateFile::Release() {

@@ -27,8 +27,9 @@ inline constexpr std::size_t kMaxMessageLength = 255;
 // the message shows kMaxFiles + 1) and intermediate lines (likewise).
 inline constexpr int kMaxFiles = 255;
 inline constexpr int kMaxIntermediateLines = 65534;
-// Characters the preprocessor takes per read; longer lines come in pieces.
-inline constexpr std::size_t kPreprocessorReadLimit = 65534;
+// Source lines the preprocessor takes: at most this many characters before
+// the newline (or before a NUL); a longer line is refused.
+inline constexpr std::size_t kMaxSourceLineLength = 65534;
 
 // Symbol table entries.
 inline constexpr int kMaxSymbols = 16384;

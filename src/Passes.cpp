@@ -24,7 +24,9 @@ void CAssembler::CollectDeclaredExternals(const CPreprocessor::WrittenLines& lin
       const DirectiveHead head = ParseDirectiveHead(statement.substr(1));
       if (!head.hasArgument) return true;
       if (EqualsIgnoringCase(head.name, "ext")) declaredExternals_.insert(CollectExternalName(head.argument).name);
-      return !EqualsIgnoringCase(head.name, "end");
+      // More names than the symbol table holds cannot all be defined, and
+      // pass 1 fails; the rest need not be known.
+      return !EqualsIgnoringCase(head.name, "end") && declaredExternals_.size() <= static_cast<std::size_t>(kMaxSymbols);
     });
   });
 }
@@ -32,6 +34,7 @@ void CAssembler::CollectDeclaredExternals(const CPreprocessor::WrittenLines& lin
 void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
   statements_.clear();
   statements_.reserve(lines.size());
+  keepingSizes_ = true;
   for (const SourceLine raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) {
@@ -86,6 +89,7 @@ std::size_t CAssembler::CollectLabel(std::string_view line) {
 
 void CAssembler::SecondPass(const CPreprocessor::WrittenLines& lines) {
   nextStatement_ = 0;
+  nextRepeat_ = 0;
   for (const SourceLine raw : lines) {
     ++lineCounter_;
     if (raw.tooLong || raw.text.empty()) continue;
@@ -115,6 +119,51 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
                   external ? std::optional<std::string_view>(*external) : std::nullopt);
 }
 
+// A statement without a row joins the one before it when it has its size:
+// sources hold long runs of directives of size 0.
+[[gnu::always_inline]] inline void CAssembler::KeepSize(std::int64_t size, const std::optional<InstructionMatch>& match,
+                                                            std::string_view statement) {
+  // Past the code's capacity, or after an error, pass 2 fails or does not
+  // run at all: pass 1 stops keeping what it found, whose store would
+  // otherwise grow with every statement of any source.
+  if (HasErrors() || locationCounter_ > kMaxCodeBytes) {
+    keepingSizes_ = false;
+    return;
+  }
+  if (!match && !statements_.empty()) {
+    SizedStatement& last = statements_.back();
+    if (last.row < 0 && last.size == size && last.repeats < UINT16_MAX) {
+      ++last.repeats;
+      return;
+    }
+  }
+  SizedStatement sized{size};
+  if (match) {
+    sized.row = static_cast<std::int16_t>(match->row);
+    sized.operandOffset = static_cast<std::uint16_t>(match->OperandOffset(statement));
+    sized.operandLength = static_cast<std::uint16_t>(match->operand.size());
+  }
+  statements_.push_back(sized);
+}
+
+// Pass 2 must emit exactly what pass 1 sized, or every later address would
+// be wrong without a word said. Statements pass 1 no longer kept lie past
+// the code's capacity, which pass 2 reports.
+[[gnu::always_inline]] inline void CAssembler::CheckStatementSize(std::int64_t size) {
+  if (nextStatement_ >= statements_.size()) {
+    if (keepingSizes_) Error(409, "");
+    return;
+  }
+  const SizedStatement& sized = statements_[nextStatement_];
+  if (sized.size != size) Error(409, "");
+  if (nextRepeat_ < sized.repeats) {
+    ++nextRepeat_;
+  } else {
+    ++nextStatement_;
+    nextRepeat_ = 0;
+  }
+}
+
 bool CAssembler::RunStatements(std::string_view statements, bool firstPass) {
   return ForEachStatement(statements, [&](std::string_view statement) {
     if (statement.empty()) return true;
@@ -129,26 +178,13 @@ bool CAssembler::RunStatements(std::string_view statements, bool firstPass) {
       size = instructions_.Encode(statement, PassOneMatch(statement));
     }
     if (firstPass) {
-      SizedStatement sized{size};
-      if (match) {
-        sized.row = static_cast<std::int16_t>(match->row);
-        sized.operandOffset = static_cast<std::uint16_t>(match->OperandOffset(statement));
-        sized.operandLength = static_cast<std::uint16_t>(match->operand.size());
-      }
-      statements_.push_back(sized);
+      if (keepingSizes_) KeepSize(size, match, statement);
     } else {
       CheckStatementSize(size);
     }
     AdvanceLocation(size);
     return true;
   });
-}
-
-// Pass 2 must emit exactly what pass 1 sized, or every later address would
-// be wrong without a word said.
-void CAssembler::CheckStatementSize(std::int64_t size) {
-  if (nextStatement_ >= statements_.size() || statements_[nextStatement_].size != size) Error(409, "");
-  ++nextStatement_;
 }
 
 std::optional<InstructionMatch> CAssembler::PassOneMatch(std::string_view statement) const {

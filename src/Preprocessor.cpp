@@ -25,6 +25,9 @@ bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLe
   preparedEnds_.clear();
   failed_ = false;
   deferred_.Clear();
+  holdingBack_ = deferring_;
+  deferredLost_ = false;
+  inputs_.clear();
   // Room for every line there may be, so the list never moves as it
   // grows; pages are only touched as lines arrive.
   preparedEnds_.reserve(kMaxIntermediateLines);
@@ -55,7 +58,12 @@ bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
     owner_.Error(100, path);
     return false;
   }
-  if (deferring_ && in.IsRegularFile()) deferred_.KeepFile(fileIndex, UniqueDescriptor(in.ReleaseDescriptor()));
+  if (const auto identity = in.Identity()) inputs_.push_back(*identity);
+  if (holdingBack_ && in.IsRegularFile()) {
+    deferred_.KeepFile(fileIndex, UniqueDescriptor(in.ReleaseDescriptor()));
+  } else if (holdingBack_) {
+    WriteThrough(out);
+  }
   if (!ProcessLines(in, fileIndex, out)) return false;
   return !owner_.HasErrors();
 }
@@ -64,7 +72,7 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
   std::int32_t lineInFile = 0;
   std::string spill;
   std::string_view line;
-  bool newline = false;
+  TextReader::LineEnd end;
   for (;;) {
     // Runs of plain lines are taken straight from the reader's chunk; a
     // directive, a very long line or one with a special character comes
@@ -76,16 +84,23 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
       if (failed_) return false;
       if (taken == run.size()) continue;
     }
-    const auto status = in.ReadLineView(line, spill, kPreprocessorReadLimit, newline);
+    const std::uint64_t start = in.Offset();
+    const auto status = in.ReadLineView(line, spill, kMaxSourceLineLength, end);
     if (status == TextReader::Status::End) return true;
     if (status == TextReader::Status::Error) {
       owner_.Error(100, FileName(fileIndex));
       return false;
     }
     ++lineInFile;
+    if (end.tooLong) {
+      // The passes would refuse the line; it is refused here, once, as
+      // they would refuse it, and nothing of it is taken.
+      owner_.ErrorNumAt(FileName(fileIndex), lineInFile, 200, static_cast<std::int32_t>(kLineReadLimit));
+      return false;
+    }
     if (!line.empty() && line.front() == '#') {
       if (!Directive(line, out)) return false;
-    } else if (!WriteLine(line, fileIndex, lineInFile, out)) {
+    } else if (!WriteLine(line, fileIndex, lineInFile, start, in.Offset() - start, out)) {
       return false;
     }
   }
@@ -178,7 +193,7 @@ std::size_t CPreprocessor::TakeRun(std::string_view run, std::uint64_t offset, i
       }
       const std::size_t newline = base + static_cast<std::size_t>(__builtin_ctzll(marks.newlines));
       const std::size_t length = newline - pos;
-      if (run[pos] == '#' || length >= kPreprocessorReadLimit) return takeUpToHere();
+      if (run[pos] == '#' || length > kMaxSourceLineLength) return takeUpToHere();
       const std::size_t comment = semicolon == std::string_view::npos ? length : semicolon - pos;
       // After the run's first line, each line follows the last one recorded.
       if (!Record(run.substr(pos, length), comment, fileIndex, lineInFile + 1, pos != 0)) {
@@ -218,11 +233,11 @@ bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
   return true;
 }
 
-bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t lineInFile, TextWriter& out) {
+bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t lineInFile, std::uint64_t offset,
+                              std::uint64_t length, TextWriter& out) {
   if (!Record(text, std::min(text.find(';'), text.size()), fileIndex, lineInFile, false)) return false;
-  if (deferring_) {
-    deferred_.AddText(text);
-    deferred_.AddText("\n");
+  if (holdingBack_) {
+    deferred_.AddFromFile(fileIndex, offset, length);
   } else {
     out.WriteLine(text);
   }
@@ -231,11 +246,16 @@ bool CPreprocessor::WriteLine(std::string_view text, int fileIndex, std::int32_t
 
 // Text read verbatim from file `fileIndex` at `offset`.
 void CPreprocessor::Emit(int fileIndex, std::uint64_t offset, std::string_view text, TextWriter& out) {
-  if (deferring_) {
-    deferred_.AddFromFile(fileIndex, offset, text);
+  if (holdingBack_) {
+    deferred_.AddFromFile(fileIndex, offset, text.size());
   } else {
     out.Write(text);
   }
+}
+
+void CPreprocessor::WriteThrough(TextWriter& out) {
+  if (!deferred_.MoveTo(out)) deferredLost_ = true;
+  holdingBack_ = false;
 }
 
 // Turns the tabs of the kept text into spaces, all at once.
@@ -255,7 +275,6 @@ bool CPreprocessor::IsRecorded(std::string_view path) const {
 
 void DeferredText::Clear() {
   pieces_.clear();
-  text_.clear();
   files_.clear();
 }
 
@@ -265,53 +284,79 @@ void DeferredText::KeepFile(int fileIndex, UniqueDescriptor file) {
   files_[index] = std::move(file);
 }
 
-void DeferredText::AddFromFile(int fileIndex, std::uint64_t offset, std::string_view text) {
-  const auto index = static_cast<std::size_t>(fileIndex);
-  if (index >= files_.size() || files_[index].Get() < 0) {
-    AddText(text);
-    return;
-  }
+void DeferredText::AddFromFile(int fileIndex, std::uint64_t offset, std::uint64_t length) {
   if (!pieces_.empty() && pieces_.back().fileIndex == fileIndex &&
       pieces_.back().offset + pieces_.back().length == offset) {
-    pieces_.back().length += text.size();
+    pieces_.back().length += length;
   } else {
-    pieces_.push_back({fileIndex, offset, text.size()});
+    pieces_.push_back({fileIndex, offset, length});
   }
 }
 
-void DeferredText::AddText(std::string_view text) {
-  if (!pieces_.empty() && pieces_.back().fileIndex < 0) {
-    pieces_.back().length += text.size();
-  } else {
-    pieces_.push_back({-1, text_.size(), text.size()});
-  }
-  text_.append(text);
-}
-
-bool DeferredText::WriteTo(TextWriter& out) const {
+bool DeferredText::MoveTo(TextWriter& out) {
   bool complete = true;
   for (const Piece& piece : pieces_) {
-    if (piece.fileIndex < 0) {
-      out.Write(std::string_view(text_).substr(piece.offset, piece.length));
-    } else if (!WriteFromFile(piece, out)) {
+    if (!WriteFromFile(piece, out)) {
       complete = false;  // what was read so far still goes out
       break;
     }
   }
+  pieces_.clear();
   return out.Flush() && complete;
 }
 
+namespace {
+
+// Writes bytes of a source as a text read takes them: carriage returns are
+// dropped, and from a NUL on the rest of its line. `dropping` carries a
+// line that goes on into the next call.
+class TextFilter {
+ public:
+  explicit TextFilter(TextWriter& out) : out_(out) {}
+  void Write(std::string_view bytes) {
+    // The next carriage return and NUL, each found again once passed.
+    const auto find = [bytes](char c, std::size_t from) { return std::min(bytes.find(c, from), bytes.size()); };
+    std::size_t nextReturn = find('\r', 0);
+    std::size_t nextNul = find('\0', 0);
+    for (std::size_t pos = 0; pos < bytes.size();) {
+      if (dropping_) {
+        pos = bytes.find('\n', pos);
+        if (pos == std::string_view::npos) return;
+        dropping_ = false;
+      }
+      if (nextReturn < pos) nextReturn = find('\r', pos);
+      if (nextNul < pos) nextNul = find('\0', pos);
+      const std::size_t stop = std::min(nextReturn, nextNul);
+      out_.Write(bytes.substr(pos, stop - pos));
+      if (stop == bytes.size()) return;
+      dropping_ = bytes[stop] == '\0';
+      pos = stop + 1;
+    }
+  }
+
+ private:
+  TextWriter& out_;
+  bool dropping_ = false;
+};
+
+}  // namespace
+
 bool DeferredText::WriteFromFile(const Piece& piece, TextWriter& out) const {
   const int fd = files_[static_cast<std::size_t>(piece.fileIndex)].Get();
-  std::vector<char> buffer(std::min<std::size_t>(piece.length, 64 * 1024));
+  std::vector<char> buffer(std::min<std::uint64_t>(piece.length, 64 * 1024));
+  TextFilter filter(out);
+  char last = '\n';
   for (std::uint64_t done = 0; done < piece.length;) {
     const std::size_t want = std::min<std::uint64_t>(buffer.size(), piece.length - done);
     const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(piece.offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;  // the file was cut short since it was read
-    out.Write(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    filter.Write(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+    last = buffer[static_cast<std::size_t>(got) - 1];
     done += static_cast<std::uint64_t>(got);
   }
+  // The last line of a file that does not end with a newline gets one.
+  if (last != '\n') out.Write("\n");
   return true;
 }
 

@@ -18,33 +18,33 @@ namespace torvik {
 
 class CAssembler;
 
-// The text of the intermediate file, held back until it is wanted. A piece
-// that is a verbatim stretch of a regular source file is kept as its place
-// in that file, whose descriptor stays open; any other piece is kept as
-// text.
+// The text of the intermediate file, held back until it is wanted, as the
+// places in the sources that hold it: stretches of whole lines of regular
+// files, whose descriptors stay open. They are written out with the rules
+// of a text read (carriage returns dropped, a line's text ending at a NUL),
+// so the file receives what writing each line as it came would have given.
 class DeferredText {
  public:
   void Clear();
   // Keeps the descriptor of file `fileIndex`, from which its pieces are
-  // read back; without one, they are kept as text.
+  // read back.
   void KeepFile(int fileIndex, UniqueDescriptor file);
-  // `text` is what the file holds at `offset`.
-  void AddFromFile(int fileIndex, std::uint64_t offset, std::string_view text);
-  void AddText(std::string_view text);
-  // Writes every piece in order; false when a file no longer holds its
-  // piece or a write failed.
-  bool WriteTo(TextWriter& out) const;
+  // The `length` bytes of file `fileIndex` from `offset`: whole lines, the
+  // last of them perhaps without its newline.
+  void AddFromFile(int fileIndex, std::uint64_t offset, std::uint64_t length);
+  // Writes every piece in order and forgets them; false when a file no
+  // longer holds its piece or a write failed.
+  bool MoveTo(TextWriter& out);
 
  private:
   struct Piece {
-    int fileIndex;  // -1 for a piece of text_
+    int fileIndex;
     std::uint64_t offset;
-    std::size_t length;
+    std::uint64_t length;
   };
   bool WriteFromFile(const Piece& piece, TextWriter& out) const;
 
   std::vector<Piece> pieces_;
-  std::string text_;
   std::vector<UniqueDescriptor> files_;  // by file index
 };
 
@@ -54,14 +54,19 @@ class CPreprocessor {
 
   // Files that must never be read as sources: the intermediate file itself.
   void Forbid(std::optional<FileIdentity> identity) { forbidden_ = identity; }
+  // The files the last Process read, the source and its includes.
+  const std::vector<FileIdentity>& Inputs() const { return inputs_; }
 
   bool Process(const std::string& path, TextWriter& out, bool topLevel);
   // From the next Process on, the lines are not written to `out` as they
   // come but kept back until WriteDeferred. A run whose lines the passes
   // take from memory only needs them written when it stops after the
-  // expansion and leaves the intermediate file behind.
+  // expansion and leaves the intermediate file behind. Only lines of
+  // regular files can be kept back, as places in them: from the first
+  // file of another kind on (a pipe, a device), what was kept back is
+  // written and the lines go to `out` as they come.
   void DeferWriting(bool defer) { deferring_ = defer; }
-  bool WriteDeferred(TextWriter& out) const { return deferred_.WriteTo(out); }
+  bool WriteDeferred(TextWriter& out) { return deferred_.MoveTo(out) && !deferredLost_; }
 
   // For intermediate line n (from 1); line 0 and lines past the end name
   // the top-level file and line 0.
@@ -90,7 +95,12 @@ class CPreprocessor {
   bool ProcessLines(TextReader& in, int fileIndex, TextWriter& out);
   // Handles a line beginning with '#'; false to stop the expansion.
   bool Directive(std::string_view line, TextWriter& out);
-  bool WriteLine(std::string_view text, int fileIndex, std::int32_t lineInFile, TextWriter& out);
+  // An ordinary line read on its own, which stands at `offset` in its file
+  // and takes `length` bytes there.
+  bool WriteLine(std::string_view text, int fileIndex, std::int32_t lineInFile, std::uint64_t offset,
+                 std::uint64_t length, TextWriter& out);
+  // Writes what was kept back and stops keeping lines back.
+  void WriteThrough(TextWriter& out);
   bool IsRecorded(std::string_view path) const;
 
   CAssembler& owner_;
@@ -124,7 +134,10 @@ class CPreprocessor {
   std::vector<std::uint32_t> preparedEnds_;
   bool failed_ = false;  // a run stopped at a capacity
   bool deferring_ = false;
+  bool holdingBack_ = false;    // lines are being kept back in this expansion
+  bool deferredLost_ = false;   // some of what was kept back could not be written
   DeferredText deferred_;
+  std::vector<FileIdentity> inputs_;
   void Emit(int fileIndex, std::uint64_t offset, std::string_view text, TextWriter& out);
   std::optional<FileIdentity> forbidden_;
   std::string noName_;

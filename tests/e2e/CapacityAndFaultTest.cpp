@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
 
@@ -105,6 +106,63 @@ TEST_P(ObjectAtCapacity, IsWrittenWholeAndReadsBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Capacities, ObjectAtCapacity, ::testing::ValuesIn(Capacities()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Sources of any size take memory bounded by what can assemble; the lines
+// of a large one are cheap to make: a file extended past its end reads as
+// NUL bytes without taking disk space.
+struct HugeSource {
+  const char* name;
+  std::function<void(const std::string&)> make;  // writes the source
+  int status;
+  std::string lastLine;  // of standard output
+};
+
+void Extend(const std::string& path, off_t size) { ASSERT_EQ(::truncate(path.c_str(), size), 0); }
+
+std::vector<HugeSource> HugeSources() {
+  constexpr off_t kLarge = off_t{1} << 28;
+  const auto lines = [](const std::string& line, int count = 65534) {
+    return [line, count](const std::string& path) {
+      std::ofstream out(path, std::ios::binary);
+      for (int i = 0; i < count; ++i) out << line;
+    };
+  };
+  return {
+      {"a_line_of_nul_alone_is_empty", [](const std::string& path) { WriteFile(path, ""), Extend(path, kLarge); },
+       0, "Assembly complete - 0 error(s), 0 warning(s)"},
+      {"a_line_that_goes_on_and_on",
+       [](const std::string& path) { WriteFile(path, " nop\n" + std::string(1 << 20, 'a')), Extend(path, kLarge); }, 1,
+       "Error #200 in prog.asm, line 2: Line is too long (max of 1023 chars)"},
+      {"lines_each_of_the_longest_text", lines(" " + std::string(65533, 'a') + "\n", 3000), 1,
+       "Assembly complete - 3000 error(s), 0 warning(s)"},
+      {"the_most_text_the_passes_keep", lines(" .db " + Repeat(508, [](int) { return "1,"; }) + "1\r\n"), 1,
+       "Assembly complete - 1 error(s), 0 warning(s)"},
+      {"the_most_statements", lines(" nop" + Repeat(203, [](int) { return "\\ nop"; }) + "\n"), 1,
+       "Assembly complete - 1 error(s), 0 warning(s)"},
+      {"the_most_statements_of_size_zero", lines(" .dbs 0" + Repeat(126, [](int) { return "\\ .dbs 0"; }) + "\n"), 0,
+       "Assembly complete - 0 error(s), 0 warning(s)"},
+  };
+}
+
+void PrintTo(const HugeSource& c, std::ostream* os) { *os << c.name; }
+
+class SourceOfAnySize : public ::testing::TestWithParam<HugeSource> {};
+
+TEST_P(SourceOfAnySize, TakesBoundedMemory) {
+  TempDir dir;
+  const std::string program = dir / InstallTorvik(dir, DefaultTable());
+  GetParam().make(dir / "prog.asm");
+  const auto run = RunProcess(program, {"bin/Torvik", "prog.asm", "prog.otk"}, dir.path());
+  EXPECT_EQ(run.status, GetParam().status);
+  const std::string out = run.out.substr(0, run.out.size() - 1);
+  EXPECT_EQ(out.substr(out.rfind('\n') + 1), GetParam().lastLine);
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(run.maxResidentKb, 128 * 1024);
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Capacities, SourceOfAnySize, ::testing::ValuesIn(HugeSources()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Every name in `dir` and below, except the installed binary and table.

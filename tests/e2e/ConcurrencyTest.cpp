@@ -1,5 +1,7 @@
 // Runs started at once in one directory share the intermediate file's name;
 // they must take turns on it and each write the object a lone run writes.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +66,27 @@ TEST(Concurrency, SimultaneousRunsInOneDirectoryWriteWhatLoneRunsWrite) {
     }
     ASSERT_FALSE(FileExists(dir / "$asmtmp$.$$$"));
   }
+}
+
+// A lock held for ever, by anyone who can read the file, must not hold
+// every run in the directory for ever: a run waits a while, then gives up.
+TEST(LockWait, ARunThatCannotHaveTheLockGivesUpUnchanged) {
+  TempDir dir;
+  const std::string program = dir / InstallTorvik(dir, DefaultTable());
+  WriteFile(dir / "prog.asm", " nop\n");
+  WriteFile(dir / "$asmtmp$.$$$", "left\n");
+  const int held = ::open((dir / "$asmtmp$.$$$").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_SH), 0);
+  const auto waited = RunProcess(program, {"bin/Torvik", "prog.asm", "prog.otk"}, dir.path());
+  EXPECT_EQ(waited.status, 1);
+  EXPECT_EQ(waited.out,
+            "Loading instruction table \"bin/tkinstr.tab\"\nAssembling \"prog.asm\"\n"
+            "Error #100 in , line 0: Cannot open file: \"$asmtmp$.$$$\"\n");
+  EXPECT_EQ(ReadFile(dir / "$asmtmp$.$$$"), "left\n");
+  EXPECT_FALSE(FileExists(dir / "prog.otk"));
+  ::close(held);
+  EXPECT_EQ(RunProcess(program, {"bin/Torvik", "prog.asm", "prog.otk"}, dir.path()).status, 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,8 +89,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   ::close(outPipe[0]);
   ::close(errPipe[0]);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  struct rusage usage {};
+  while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.maxResidentKb = usage.ru_maxrss;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }

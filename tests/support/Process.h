@@ -12,6 +12,7 @@ struct ProcessResult {
   int status = -1;  // exit status, or 128 + signal number
   std::string out;
   std::string err;
+  long maxResidentKb = 0;  // the child's peak resident memory
 };
 
 // Runs `program` with `args` (argv[0] is args[0]) in `directory`, with the

@@ -108,6 +108,9 @@ TEST(Dump, MissingFileAndBadArgumentsAreRefused) {
   auto result = RunTool("otkdump", {"none.otk"}, dir.path());
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "otkdump: error: cannot read \"none.otk\"\n");
+  result = RunTool("otkdump", {"/dev/zero"}, dir.path());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "otkdump: error: \"/dev/zero\" is not a regular file\n");
   result = RunTool("otkdump", {}, dir.path());
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.err, "usage: otkdump [-t TABLE] [-s SOURCE.asm [--base ADDR | --map FILE]] FILE.otk\n");

@@ -206,6 +206,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "otkrun: error: no HALT within 50 instructions\n"},
         RunCliCase{"ImagePastTheEndOfMemory", FromHex("00 76"), {"--org", "$FFFF"}, 1,
                    "otkrun: error: \"p.bin\" (2 bytes) does not fit in memory from $FFFF\n"},
+        RunCliCase{"ImageLargerThanMemory", std::string(0x10001, '\x76'), {}, 1,
+                   "otkrun: error: \"p.bin\" is too large (65537 bytes; at most 65536 are read)\n"},
         RunCliCase{"DumpWithoutLength", FromHex("76"), {"--dump", "$F000"}, 2,
                    "usage: otkrun [--org ADDR] [--entry ADDR] [--sp ADDR] [--max INSTRUCTIONS] "
                    "[--dump ADDR:LENGTH]... IMAGE.bin\n"}),

@@ -1,10 +1,13 @@
 // otklink's command line: what it writes on success, and that a failed run
 // leaves no image and no map (and an older image as it was).
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "Archive.h"
 #include "ToolTestSupport.h"
 
 namespace torvik::tools::test {
@@ -28,6 +31,8 @@ TEST_P(LinkCommandLine, FailsWithoutWritingAnything) {
   WriteFile(dir / "caller.otk", FromHex(kCaller));
   WriteFile(dir / "callee.otk", FromHex(kCallee));
   WriteFile(dir / "old.bin", "old image");
+  WriteFile(dir / "huge.otk", "");
+  ASSERT_EQ(::truncate((dir / "huge.otk").c_str(), off_t{1} << 30), 0);
   const auto result = RunTool("otklink", GetParam().args, dir.path());
   EXPECT_EQ(result.status, GetParam().status);
   EXPECT_EQ(result.err, GetParam().err);
@@ -53,6 +58,17 @@ INSTANTIATE_TEST_SUITE_P(
                 "otklink: error: \"callee.otk\" does not fit in 64 KiB: 2 bytes from $10000 would end at $10002\n"},
         CliCase{"MissingObject", {"-o", "new.bin", "caller.otk", "none.otk"}, 1,
                 "otklink: error: cannot read \"none.otk\"\n"},
+        CliCase{"InputThatIsNotAFile", {"-o", "new.bin", "caller.otk", "/dev/zero"}, 1,
+                "otklink: error: \"/dev/zero\" is not a regular file\n"},
+        CliCase{"InputLargerThanAnyObjectFile", {"-o", "new.bin", "caller.otk", "huge.otk"}, 1,
+                "otklink: error: \"huge.otk\" is too large (1073741824 bytes; at most " +
+                    std::to_string(torvik::tools::kMaxArchiveBytes) + " are read)\n"},
+        CliCase{"ImageIsAnInput", {"-o", "caller.otk", "caller.otk", "callee.otk"}, 1,
+                "otklink: error: the output \"caller.otk\" is one of the inputs; nothing was written\n"},
+        CliCase{"MapIsAnInputAndTheOlderImageStays", {"-o", "old.bin", "--map", "callee.otk", "caller.otk", "callee.otk"},
+                1, "otklink: error: the output \"callee.otk\" is one of the inputs; nothing was written\n"},
+        CliCase{"MapOnAFullDiskAndTheOlderImageStays", {"-o", "old.bin", "--map", "/dev/full", "caller.otk", "callee.otk"},
+                1, "otklink: error: cannot write \"/dev/full\"\n"},
         CliCase{"MapCannotBeWritten", {"-o", "new.bin", "--map", "no/such/dir/new.map", "caller.otk", "callee.otk"}, 1,
                 "otklink: error: cannot write \"no/such/dir/new.map\"\n"},
         CliCase{"MapIsTheImage", {"-o", "new.bin", "--map", "new.bin", "caller.otk", "callee.otk"}, 1,

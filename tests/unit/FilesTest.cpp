@@ -16,24 +16,42 @@ struct ReadCase {
   const char* name;
   std::string bytes;
   std::size_t limit;
-  std::vector<std::string> lines;  // "+" marks a line that ended with its newline
+  // "+" marks a line that ended with its newline, "!" one too long, whose
+  // rest the reader is then told to skip.
+  std::vector<std::string> lines;
+  bool fromPipe = false;  // read through a pipe: a file that is not regular
 };
 
 class TextReading : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(TextReading, AppliesTheTextModeRules) {
   TempDir dir;
-  WriteFile(dir / "f", GetParam().bytes);
   TextReader reader;
-  ASSERT_EQ(reader.Open(dir / "f"), TextReader::OpenResult::Ok);
+  int pipeEnds[2] = {-1, -1};
+  if (GetParam().fromPipe) {
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ASSERT_EQ(::write(pipeEnds[1], GetParam().bytes.data(), GetParam().bytes.size()),
+              static_cast<ssize_t>(GetParam().bytes.size()));
+    ::close(pipeEnds[1]);
+    reader.Adopt(pipeEnds[0]);
+  } else {
+    WriteFile(dir / "f", GetParam().bytes);
+    ASSERT_EQ(reader.Open(dir / "f"), TextReader::OpenResult::Ok);
+  }
   std::vector<std::string> lines;
   std::string line;
-  bool newline = false;
-  while (reader.ReadLine(line, GetParam().limit, newline) == TextReader::Status::Line) {
-    lines.push_back(line + (newline ? "+" : ""));
+  TextReader::LineEnd end;
+  while (reader.ReadLine(line, GetParam().limit, end) == TextReader::Status::Line) {
+    lines.push_back(line + (end.newline ? "+" : "") + (end.tooLong ? "!" : ""));
+    if (end.tooLong) {
+      ASSERT_EQ(reader.SkipLine(), TextReader::Status::Line);
+    }
   }
   EXPECT_EQ(lines, GetParam().lines);
+  if (pipeEnds[0] >= 0) ::close(pipeEnds[0]);
 }
+
+const std::string kLongTail(200000, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, TextReading,
@@ -43,13 +61,20 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"control_z_ends_the_file", std::string("a\nb\x1A" "c\n"), 100, {"a+", "b"}},
                       ReadCase{"empty_file", "", 100, {}},
                       ReadCase{"empty_lines", "\n\n", 100, {"+", "+"}},
-                      ReadCase{"pieces_of_a_long_line", "abcdefg\n", 3, {"abc", "def", "g+"}},
+                      ReadCase{"long_line_is_too_long_and_skipped_whole", "abcdefg" + kLongTail + "\nh\n", 3,
+                               {"abc!", "h+"}},
                       ReadCase{"newline_right_after_the_limit_belongs_to_the_line", "abc\nd\n", 3, {"abc+", "d+"}},
-                      ReadCase{"nul_is_kept_for_the_caller", std::string("a\0b\n", 4), 100, {std::string("a\0b+", 4)}}),
+                      ReadCase{"nul_ends_the_text", std::string("a\0b\n", 4), 100, {"a+"}},
+                      ReadCase{"a_line_of_nul_alone_is_empty", std::string("\0\nz", 3), 100, {"+", "z"}},
+                      ReadCase{"any_tail_after_nul_is_dropped", std::string("a\0", 2) + kLongTail + "\r\nb\n", 3,
+                               {"a+", "b+"}},
+                      ReadCase{"nul_then_control_z", std::string("a\0b\x1A" "c\n", 6), 100, {"a"}},
+                      ReadCase{"in_a_pipe_the_tail_after_nul_counts", std::string("a\0xyz\nb\0c\n", 10), 3,
+                               {"a!", "b+"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Views give what whole reads give, cut at NUL, over chunk boundaries,
-// carriage returns, NUL bytes and pieces of long lines.
+// Views give what whole reads give, over chunk boundaries, carriage
+// returns, NUL bytes and long lines.
 TEST(TextReading, ViewsAgreeWithCopies) {
   TempDir dir;
   std::string text;
@@ -62,7 +87,7 @@ TEST(TextReading, ViewsAgreeWithCopies) {
     } else if (kind < 75) {
       text += "x\r\ny\rz\n";
     } else if (kind < 85) {
-      text += std::string("a\0b\n", 4);
+      text += std::string("a\0b\n", 4) + std::string(next() % 3000, '\0') + "\n";
     } else {
       text += std::string(next() % 3000, 'L') + (next() % 2 ? "\n" : "");
     }
@@ -76,15 +101,21 @@ TEST(TextReading, ViewsAgreeWithCopies) {
   std::string line;
   std::string spill;
   std::string_view view;
-  bool newline = false;
-  bool viewNewline = false;
+  TextReader::LineEnd end;
+  TextReader::LineEnd viewEnd;
   int lines = 0;
   for (;;) {
-    const auto status = copies.ReadLine(line, 1000, newline);
-    ASSERT_EQ(views.ReadLineView(view, spill, 1000, viewNewline), status) << "line " << lines;
+    const auto status = copies.ReadLine(line, 1000, end);
+    ASSERT_EQ(views.ReadLineView(view, spill, 1000, viewEnd), status) << "line " << lines;
     if (status != TextReader::Status::Line) break;
-    ASSERT_EQ(view, std::string_view(line).substr(0, line.find('\0'))) << "line " << lines;
-    ASSERT_EQ(viewNewline, newline) << "line " << lines;
+    ASSERT_EQ(view, line) << "line " << lines;
+    ASSERT_EQ(viewEnd.newline, end.newline) << "line " << lines;
+    ASSERT_EQ(viewEnd.tooLong, end.tooLong) << "line " << lines;
+    ASSERT_EQ(views.Offset(), copies.Offset()) << "line " << lines;
+    if (end.tooLong) {
+      copies.SkipLine();
+      views.SkipLine();
+    }
     ++lines;
   }
   EXPECT_GT(lines, 1000);

@@ -157,61 +157,75 @@ TEST(ObjectWriter, LeavesNothingBehindWhenItCannotWrite) {
   EXPECT_EQ(left.out, "old.otk\n");
 }
 
-// An empty file, open and named "made", handed over as the new file at a
-// target: either it takes the target's place whole and its own name is
-// gone, or nothing changes and it keeps its name.
-struct MoveCase {
+// Outputs written at a path that holds something already, or nothing: the
+// new file takes the path's place whole, or nothing changes at all. A link
+// at the path is replaced itself; what it leads to is left alone.
+struct ReplaceCase {
   const char* name;
   const char* setup;   // shell commands run in the directory first
   const char* target;  // relative to the directory unless absolute
-  bool moved;
-  const char* left;    // `ls -A` afterwards
+  bool written;
+  const char* left;           // `ls -A` afterwards
+  const char* second = "";    // a second output written together with the first
 };
 
-class MoveIntoPlace : public ::testing::TestWithParam<MoveCase> {};
+void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_P(MoveIntoPlace, ReplacesWholeOrChangesNothing) {
+class ReplaceInPlace : public ::testing::TestWithParam<ReplaceCase> {};
+
+const std::string kLongName(250, 'n');
+const std::string kLongNameListed = kLongName + "\n";
+
+TEST_P(ReplaceInPlace, ReplacesWholeOrChangesNothing) {
   TempDir dir;
-  const MoveCase& c = GetParam();
+  const ReplaceCase& c = GetParam();
   ASSERT_EQ(RunProcess("/bin/sh", {"sh", "-c", c.setup}, dir.path()).status, 0);
-  const int fd = ::open((dir / "made").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  ASSERT_GE(fd, 0);
-  if (std::string(c.name) == "file_not_empty") {
-    ASSERT_EQ(::write(fd, "x", 1), 1);
-  }
-  if (std::string(c.name) == "name_leads_elsewhere") {
-    ::rename((dir / "made").c_str(), (dir / "moved").c_str());
-    WriteFile(dir / "made", "");
-  }
-  const std::string target = c.target[0] == '/' ? c.target : dir / c.target;
+  const auto place = [&dir](const char* path) { return path[0] == '/' ? std::string(path) : dir / path; };
+  const std::string target = place(c.target);
+  struct stat st {};
+  const bool regular = ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const std::string before = regular ? ReadFile(target) : "";
   const std::vector<std::uint8_t> bytes{1, 2, 3};
-  EXPECT_EQ(MoveFileInto(fd, dir / "made", target, bytes), c.moved);
-  ::close(fd);
+  std::vector<OutputFile> outputs = {{target, bytes}};
+  if (*c.second != '\0') outputs.push_back({place(c.second), bytes});
+  EXPECT_EQ(WriteOutputs(outputs).status == OutputStatus::Written, c.written);
   EXPECT_EQ(RunProcess("/bin/ls", {"ls", "-A"}, dir.path()).out, c.left);
-  if (c.moved) {
-    const std::string replaced = std::string(c.name) == "through_a_link" ? dir / "real.otk" : target;
-    EXPECT_EQ(ReadFile(replaced), "\x01\x02\x03");
-    struct stat st {};
-    ASSERT_EQ(::stat(replaced.c_str(), &st), 0);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+  if (FileExists(dir / "real.otk")) {
+    EXPECT_EQ(ReadFile(dir / "real.otk"), "old\n");
   }
+  if (!c.written) {
+    if (regular) {
+      EXPECT_EQ(ReadFile(target), before);
+    }
+    return;
+  }
+  if (target.rfind("/dev/", 0) == 0) return;
+  EXPECT_EQ(ReadFile(target), "\x01\x02\x03");
+  ASSERT_EQ(::lstat(target.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, MoveIntoPlace,
-    ::testing::Values(MoveCase{"new_target", "true", "x.otk", true, "x.otk\n"},
-                      MoveCase{"older_target", "echo old > x.otk", "x.otk", true, "x.otk\n"},
-                      MoveCase{"through_a_link", "echo old > real.otk && ln -s real.otk x.otk", "x.otk", true,
-                               "real.otk\nx.otk\n"},
-                      MoveCase{"target_in_a_subdirectory", "mkdir sub", "sub/x.otk", true, "sub\n"},
-                      MoveCase{"target_is_a_directory", "mkdir x.otk", "x.otk", false, "made\nx.otk\n"},
-                      MoveCase{"target_is_a_device", "true", "/dev/null", false, "made\n"},
-                      MoveCase{"target_is_the_file_itself", "true", "made", false, "made\n"},
-                      MoveCase{"target_cannot_be_created", "true", "/proc/x.otk", false, "made\n"},
-                      MoveCase{"file_not_empty", "true", "x.otk", false, "made\n"},
-                      MoveCase{"name_leads_elsewhere", "true", "x.otk", false, "made\nmoved\n"}),
+    Rows, ReplaceInPlace,
+    ::testing::Values(ReplaceCase{"new_target", "true", "x.otk", true, "x.otk\n"},
+                      ReplaceCase{"older_target", "echo old > x.otk", "x.otk", true, "x.otk\n"},
+                      ReplaceCase{"through_a_link", "echo old > real.otk && ln -s real.otk x.otk", "x.otk", true,
+                                  "real.otk\nx.otk\n"},
+                      ReplaceCase{"dangling_link", "ln -s nowhere.otk x.otk", "x.otk", true, "x.otk\n"},
+                      ReplaceCase{"pipe_at_the_path", "mkfifo x.otk", "x.otk", true, "x.otk\n"},
+                      ReplaceCase{"name_of_250_characters", "true", kLongName.c_str(), true, kLongNameListed.c_str()},
+                      ReplaceCase{"target_in_a_subdirectory", "mkdir sub", "sub/x.otk", true, "sub\n"},
+                      ReplaceCase{"target_is_a_directory", "mkdir x.otk", "x.otk", false, "x.otk\n"},
+                      ReplaceCase{"target_is_a_device", "true", "/dev/null", true, ""},
+                      ReplaceCase{"target_cannot_be_created", "true", "/proc/x.otk", false, ""},
+                      ReplaceCase{"second_output_on_a_full_disk", "echo old > x.otk", "x.otk", false, "x.otk\n",
+                                  "/dev/full"},
+                      ReplaceCase{"second_output_cannot_be_created", "echo old > x.otk", "x.otk", false, "x.otk\n",
+                                  "no/y.otk"},
+                      ReplaceCase{"two_outputs", "echo old > x.otk", "x.otk", true, "x.otk\ny.otk\n", "y.otk"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

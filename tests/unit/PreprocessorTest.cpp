@@ -103,10 +103,42 @@ TEST_F(Expansion, NulEndsTheTextOfItsLine) {
   EXPECT_EQ(written_, "ab\nnext\n");
 }
 
-TEST_F(Expansion, OverlongLinesComeInPieces) {
-  EXPECT_TRUE(Expand(std::string(70000, 'x') + "\ny\n"));
-  EXPECT_EQ(written_, std::string(65534, 'x') + "\n" + std::string(70000 - 65534, 'x') + "\ny\n");
+// However long a line is, it is one line: refused once when its text is
+// too long, whole and empty when it starts with a NUL.
+TEST_F(Expansion, AnOverlongLineIsRefusedOnceAndTheExpansionStops) {
+  EXPECT_FALSE(Expand("a\n" + std::string(65535, 'x') + "\ny\n"));
+  EXPECT_EQ(written_, "a\n");
+  EXPECT_EQ(Map(), "top.asm:1 ");
+  EXPECT_EQ(rig_.TakeOutput(), "Error #200 in " + dir_ / "top.asm" + ", line 2: Line is too long (max of 1023 chars)\n");
+}
+
+TEST_F(Expansion, ALineOfTheLongestTextAndOneThatStartsWithANulAreLinesOfTheirOwn) {
+  EXPECT_TRUE(Expand(std::string(65534, 'x') + "\n" + std::string(1, '\0') + std::string(70000, 'y') + " nop\nz\n"));
+  EXPECT_EQ(written_, std::string(65534, 'x') + "\n\nz\n");
   EXPECT_EQ(Map(), "top.asm:1 top.asm:2 top.asm:3 ");
+}
+
+// Lines held back and written when asked come out as lines written as they
+// come.
+TEST_F(Expansion, HeldBackLinesAreWrittenAsTheyWouldHaveBeen) {
+  WriteFile(dir_ / "b.inc", std::string("b\r\n\0\0\nlast", 10));
+  const std::string include = "#include \"" + dir_ / "b.inc" + "\"\n";
+  for (const std::string& source :
+       {std::string("a\n") + include + "c\n", "x\r\ny\n" + std::string(2000, 'q') + "\n" + include,
+        std::string("p\0q\n", 4) + "#define z\n\x1A" "after\n", include + "#define x\ntail"}) {
+    Expand(source);
+    const std::string direct = written_;
+    rig_.assembler.Preprocessor().DeferWriting(true);
+    Expand(source);
+    rig_.assembler.Preprocessor().DeferWriting(false);
+    EXPECT_EQ(written_, "");
+    const int fd = ::open((dir_ / "out.tmp").c_str(), O_WRONLY | O_TRUNC);
+    TextWriter writer;
+    writer.Attach(fd);
+    EXPECT_TRUE(rig_.assembler.Preprocessor().WriteDeferred(writer));
+    ::close(fd);
+    EXPECT_EQ(ReadFile(dir_ / "out.tmp"), direct) << source;
+  }
 }
 
 // Enough text for several of the preprocessor's blocks, so that lines fall
@@ -238,36 +270,40 @@ TEST_F(Expansion, VisitingLinesHoldingACharacterStopsWhenAsked) {
   EXPECT_EQ(visits, 2);
 }
 
-// Held-back text: pieces of a file are read back from it when written, in
-// their place among the pieces kept as text.
+// Held-back text: pieces of files are read back from them when written,
+// with the rules of a text read, and in their order.
 class Deferred : public ::testing::Test {
  protected:
-  std::string Written(const DeferredText& text, bool& ok) {
+  std::string Written(DeferredText& text, bool& ok) {
     const int fd = ::open((dir_ / "out.tmp").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     TextWriter writer;
     writer.Attach(fd);
-    ok = text.WriteTo(writer);
+    ok = text.MoveTo(writer);
     ::close(fd);
     return ReadFile(dir_ / "out.tmp");
+  }
+  void AddPieces(DeferredText& text) {
+    text.AddFromFile(0, 0, 4);
+    text.AddFromFile(0, 4, 5);  // joins the piece before it
+    text.AddFromFile(1, 0, 6);
+    text.AddFromFile(0, 9, 10);
   }
   TempDir dir_;
 };
 
-TEST_F(Deferred, PiecesComeOutInOrderAndAFileCutShortFails) {
-  WriteFile(dir_ / "src.asm", "one\ntwo\nthree\n");
-  const int fd = ::open((dir_ / "src.asm").c_str(), O_RDONLY);
+TEST_F(Deferred, PiecesComeOutInOrderAsTextAndAFileCutShortFails) {
+  WriteFile(dir_ / "src.asm", std::string("one\ntwo\r\nth\0x\r\nfour", 19));
+  WriteFile(dir_ / "inc.asm", "other\n");
   DeferredText text;
-  text.KeepFile(0, UniqueDescriptor(fd));
-  text.AddFromFile(0, 0, "one\n");
-  text.AddFromFile(0, 4, "two\n");  // joins the piece before it
-  text.AddText("made\n");
-  text.AddFromFile(1, 0, "other\n");  // a file without a descriptor is kept as text
-  text.AddFromFile(0, 8, "three\n");
+  text.KeepFile(0, UniqueDescriptor(::open((dir_ / "src.asm").c_str(), O_RDONLY)));
+  text.KeepFile(1, UniqueDescriptor(::open((dir_ / "inc.asm").c_str(), O_RDONLY)));
+  AddPieces(text);
   bool ok = false;
-  EXPECT_EQ(Written(text, ok), "one\ntwo\nmade\nother\nthree\n");
+  EXPECT_EQ(Written(text, ok), "one\ntwo\nother\nth\nfour\n");
   EXPECT_TRUE(ok);
 
   WriteFile(dir_ / "src.asm", "one\n");  // cut short in place
+  AddPieces(text);
   EXPECT_EQ(Written(text, ok).substr(0, 4), "one\n");
   EXPECT_FALSE(ok);
 }

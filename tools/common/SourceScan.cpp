@@ -31,15 +31,15 @@ bool ReadExpansion(int fd, const CPreprocessor& preprocessor, ExpandedSource& so
   TextReader in;
   in.Adopt(fd);
   std::string text;
-  bool newline = false;
+  TextReader::LineEnd end;
   for (;;) {
-    const auto status = in.ReadLine(text, kLineReadLimit, newline);
+    const auto status = in.ReadLine(text, kMaxLineLength, end);
     if (status == TextReader::Status::End) break;
     if (status == TextReader::Status::Error) return false;
-    ExpandedLine line{text, text.size() >= kLineReadLimit, 0, 0};
+    ExpandedLine line{text, end.tooLong, 0, 0};
     if (line.tooLong) {
       line.text.clear();
-      if (!newline && in.SkipLine() == TextReader::Status::Error) return false;
+      if (in.SkipLine() == TextReader::Status::Error) return false;
     }
     const auto n = static_cast<std::int32_t>(source.lines.size() + 1);
     if (n <= preprocessor.LineMapCount()) {
@@ -103,12 +103,18 @@ bool ScanLine(const ExpandedLine& raw, ScannedLine& scanned) {
 
 }  // namespace
 
+void ForEachScannedLine(const ExpandedSource& source, const std::function<void(const ScannedLine&)>& visit) {
+  for (const ExpandedLine& line : source.lines) {
+    ScannedLine scanned;
+    const bool goesOn = ScanLine(line, scanned);
+    visit(scanned);
+    if (!goesOn) break;
+  }
+}
+
 std::vector<ScannedLine> ScanStatements(const ExpandedSource& source) {
   std::vector<ScannedLine> scanned;
-  for (const ExpandedLine& line : source.lines) {
-    scanned.emplace_back();
-    if (!ScanLine(line, scanned.back())) break;
-  }
+  ForEachScannedLine(source, [&scanned](const ScannedLine& line) { scanned.push_back(line); });
   return scanned;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ struct ScannedLine {
 // end directive that has an argument is the last, and it keeps only the
 // statements up to that directive.
 std::vector<ScannedLine> ScanStatements(const ExpandedSource& source);
+// The same lines one at a time, none kept.
+void ForEachScannedLine(const ExpandedSource& source, const std::function<void(const ScannedLine&)>& visit);
 
 // The directive name of a statement ("" when the statement is no directive).
 std::string_view DirectiveName(std::string_view statement);

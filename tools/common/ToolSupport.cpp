@@ -68,12 +68,32 @@ std::string Hex(std::uint32_t value, int digits) {
   return text;
 }
 
-std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report) {
-  const auto bytes = ReadBinaryFile(path);
-  if (!bytes) {
-    report.Error("cannot read \"" + path + "\"");
-    return std::nullopt;
+std::optional<std::vector<std::uint8_t>> ReadInputFile(const std::string& path, std::uint64_t maxBytes,
+                                                       Reporter& report, FileIdentity* identity) {
+  InputBytes input = ReadBinaryFile(path, maxBytes);
+  const std::string quoted = "\"" + path + "\"";
+  switch (input.status) {
+    case InputBytes::Status::Ok:
+      if (identity != nullptr && input.identity) *identity = *input.identity;
+      return std::move(input.bytes);
+    case InputBytes::Status::NotRegular:
+      report.Error(quoted + " is not a regular file");
+      break;
+    case InputBytes::Status::TooLarge:
+      report.Error(quoted + " is too large (" + std::to_string(input.size) + " bytes; at most " +
+                   std::to_string(maxBytes) + " are read)");
+      break;
+    case InputBytes::Status::CannotOpen:
+    case InputBytes::Status::CannotRead:
+      report.Error("cannot read " + quoted);
+      break;
   }
+  return std::nullopt;
+}
+
+std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report, FileIdentity* identity) {
+  const auto bytes = ReadInputFile(path, kMaxObjectFileBytes, report, identity);
+  if (!bytes) return std::nullopt;
   return ParseObjectFile(*bytes, path, report);
 }
 

@@ -34,9 +34,17 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t ma
 // Upper-case hexadecimal with exactly `digits` digits.
 std::string Hex(std::uint32_t value, int digits);
 
+// Reads a whole input file of at most maxBytes bytes. Anything but a
+// regular file, and a file larger than that, is refused with a message
+// before it is read; nullopt then. `identity`, when given, receives the
+// identity of the file read.
+std::optional<std::vector<std::uint8_t>> ReadInputFile(const std::string& path, std::uint64_t maxBytes,
+                                                       Reporter& report, FileIdentity* identity = nullptr);
+
 // Reads and checks an object file; reports what is wrong (with the byte
 // offset for a malformed file) and gives nullopt.
-std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report);
+std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report,
+                                           FileIdentity* identity = nullptr);
 
 // Checks the bytes of an object file named `name` in messages, as above.
 std::optional<ObjectModule> ParseObjectFile(const std::vector<std::uint8_t>& bytes, const std::string& name,

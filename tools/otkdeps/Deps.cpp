@@ -21,7 +21,7 @@ std::optional<std::vector<std::string>> CollectDependencies(const std::string& s
   if (!expanded) return std::nullopt;
   std::vector<std::string> names;
   for (std::size_t i = 1; i < expanded->files.size(); ++i) AddOnce(names, expanded->files[i]);
-  for (const ScannedLine& line : ScanStatements(*expanded)) {
+  ForEachScannedLine(*expanded, [&names](const ScannedLine& line) {
     for (const std::string& statement : line.statements) {
       if (!EqualsIgnoringCase(DirectiveName(statement), "incbin")) continue;
       const DirectiveHead head = ParseDirectiveHead(std::string_view(statement).substr(1));
@@ -29,7 +29,7 @@ std::optional<std::vector<std::string>> CollectDependencies(const std::string& s
       bool unterminated = false;
       AddOnce(names, BinaryFileName(head.argument, unterminated));
     }
-  }
+  });
   return names;
 }
 

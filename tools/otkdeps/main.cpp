@@ -36,6 +36,34 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   return options.files.size() == 2;
 }
 
+// The files the rule names, as the expansion read them and as named.
+std::vector<torvik::FileIdentity> InputsOf(torvik::CAssembler& assembler, const std::string& source,
+                                           const std::vector<std::string>& dependencies) {
+  std::vector<torvik::FileIdentity> inputs = assembler.Preprocessor().Inputs();
+  for (const std::string& name : dependencies) {
+    if (const auto identity = torvik::IdentityOfPath(name)) inputs.push_back(*identity);
+  }
+  if (const auto identity = torvik::IdentityOfPath(source)) inputs.push_back(*identity);
+  return inputs;
+}
+
+bool WriteRule(const std::string& path, const std::string& rule, const std::vector<torvik::FileIdentity>& inputs,
+               torvik::tools::Reporter& report) {
+  const std::vector<std::uint8_t> bytes(rule.begin(), rule.end());
+  const torvik::OutputFile output{path, bytes};
+  switch (torvik::WriteOutputs(std::span(&output, 1), inputs).status) {
+    case torvik::OutputStatus::Written:
+      return true;
+    case torvik::OutputStatus::NamesAnInput:
+      report.Error("the output \"" + path + "\" is one of the files the rule names; nothing was written");
+      return false;
+    case torvik::OutputStatus::CannotWrite:
+      break;
+  }
+  report.Error("cannot write \"" + path + "\"");
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,9 +87,7 @@ int main(int argc, char** argv) {
       report.Error("cannot write to standard output");
       return 1;
     }
-  } else if (!torvik::WriteFileAtomically(options.output, std::vector<std::uint8_t>(rule.begin(), rule.end()))) {
-    report.Error("cannot write \"" + options.output + "\"");
-    return 1;
+    return 0;
   }
-  return 0;
+  return WriteRule(options.output, rule, InputsOf(assembler, options.files[0], *dependencies), report) ? 0 : 1;
 }

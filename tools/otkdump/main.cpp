@@ -64,11 +64,10 @@ std::optional<torvik::tools::LinkedPlace> PlaceOf(const Options& options, Report
     return torvik::tools::LinkedPlace{*base, {}};
   }
   if (options.map.empty()) return torvik::tools::LinkedPlace{};
-  const auto text = torvik::ReadBinaryFile(options.map);
-  if (!text) {
-    report.Error("cannot read \"" + options.map + "\"");
-    return std::nullopt;
-  }
+  // A map names every symbol of a link once; far less than this.
+  constexpr std::uint64_t kMaxMapBytes = std::uint64_t{64} << 20;
+  const auto text = torvik::tools::ReadInputFile(options.map, kMaxMapBytes, report);
+  if (!text) return std::nullopt;
   auto place = torvik::tools::FindInMap(std::string(text->begin(), text->end()), options.object);
   if (!place) report.Error("the map \"" + options.map + "\" places no module \"" + options.object + "\"");
   return place;

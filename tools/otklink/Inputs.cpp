@@ -27,10 +27,15 @@ bool ReadMembers(const std::vector<std::uint8_t>& bytes, LinkInput& library, Rep
 
 }  // namespace
 
-std::optional<LinkInput> ReadInput(const std::string& path, const Placement& placement, Reporter& report) {
-  const auto bytes = ReadBinaryFile(path);
-  if (!bytes) {
-    report.Error("cannot read \"" + path + "\"");
+std::optional<LinkInput> ReadInput(const std::string& path, const Placement& placement, Reporter& report,
+                                   FileIdentity* identity) {
+  // A library may be larger than any object file; what is not a library is
+  // held to the object file's bound once its first line has told.
+  const auto bytes = ReadInputFile(path, kMaxArchiveBytes, report, identity);
+  if (!bytes) return std::nullopt;
+  if (!IsArchive(*bytes) && bytes->size() > kMaxObjectFileBytes) {
+    report.Error("\"" + path + "\" is too large (" + std::to_string(bytes->size()) + " bytes; at most " +
+                 std::to_string(kMaxObjectFileBytes) + " are read)");
     return std::nullopt;
   }
   LinkInput input{path, {}, placement, IsArchive(*bytes), {}};

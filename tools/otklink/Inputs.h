@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "Files.h"
 #include "Linker.h"
 #include "Reporter.h"
 
@@ -13,6 +14,8 @@ namespace torvik::tools {
 // Reads the object file or library at `path`; reports what is wrong with
 // it (for a member, as "lib.a(member.otk)", with the offset in the member)
 // and gives nullopt.
-std::optional<LinkInput> ReadInput(const std::string& path, const Placement& placement, Reporter& report);
+// `identity`, when given, receives the identity of the file read.
+std::optional<LinkInput> ReadInput(const std::string& path, const Placement& placement, Reporter& report,
+                                   FileIdentity* identity = nullptr);
 
 }  // namespace torvik::tools

@@ -1,10 +1,8 @@
 // otklink -o OUT [options] INPUT... [--ram INPUT]... [--bank N INPUT...]...
 //
 // Links object modules and libraries into images for a 64 KiB machine,
-// with a map and a symbol file. On any error nothing is written.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// with a map and a symbol file. On any error nothing is written, and
+// older outputs stay as they were.
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -176,20 +174,19 @@ bool DistinctOutputs(const std::vector<std::string>& paths, Reporter& report) {
   return true;
 }
 
-std::vector<torvik::tools::LinkInput> ReadInputs(const Options& options, Reporter& report) {
+// The inputs, and the identities of their files, which no output may take
+// the place of.
+std::vector<torvik::tools::LinkInput> ReadInputs(const Options& options, std::vector<torvik::FileIdentity>& read,
+                                                 Reporter& report) {
   std::vector<torvik::tools::LinkInput> inputs;
   for (const InputArgument& argument : options.inputs) {
-    if (auto input = torvik::tools::ReadInput(argument.path, argument.placement, report)) {
+    torvik::FileIdentity identity;
+    if (auto input = torvik::tools::ReadInput(argument.path, argument.placement, report, &identity)) {
       inputs.push_back(std::move(*input));
+      read.push_back(identity);
     }
   }
   return inputs;
-}
-
-// Removes a file this run wrote, but never a device or a link to one.
-void RemoveRegularFile(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
 }
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
@@ -202,17 +199,17 @@ std::string BankPath(const std::string& output, int bank) {
   return output.substr(0, dot) + ".bank" + std::to_string(bank) + output.substr(dot);
 }
 
-struct OutputFile {
+struct ProductFile {
   std::string path;
   std::vector<std::uint8_t> bytes;
 };
 
-std::optional<std::vector<OutputFile>> Products(const Options& options, const torvik::tools::LinkResult& result,
+std::optional<std::vector<ProductFile>> Products(const Options& options, const torvik::tools::LinkResult& result,
                                                 const std::string& table, Reporter& report) {
   const auto image = [&options](const torvik::tools::Image& linked) {
     return options.intelHex ? Bytes(torvik::tools::IntelHex(linked)) : linked.bytes;
   };
-  std::vector<OutputFile> files;
+  std::vector<ProductFile> files;
   if (options.link.combinedRom) {
     files.push_back({options.output, torvik::tools::CombinedRom(result, options.link.fill)});
   } else {
@@ -226,24 +223,28 @@ std::optional<std::vector<OutputFile>> Products(const Options& options, const to
     files.push_back({options.symbols, Bytes(torvik::tools::SymbolFile(result, *labels))});
   }
   std::vector<std::string> paths;
-  for (const OutputFile& file : files) paths.push_back(file.path);
+  for (const ProductFile& file : files) paths.push_back(file.path);
   if (!DistinctOutputs(paths, report)) return std::nullopt;
   return files;
 }
 
-// Every output, one after another; one that cannot be written takes the
-// ones before it away again, so that a failed run leaves none.
+// Every output or none: an older image stays when the map cannot be
+// written. No output may take the place of an input.
 bool WriteOutputs(const Options& options, const torvik::tools::LinkResult& result, const std::string& table,
-                  Reporter& report) {
+                  const std::vector<torvik::FileIdentity>& inputs, Reporter& report) {
   const auto files = Products(options, result, table, report);
   if (!files) return false;
-  for (std::size_t i = 0; i < files->size(); ++i) {
-    if (torvik::WriteFileAtomically((*files)[i].path, (*files)[i].bytes)) continue;
-    report.Error("cannot write \"" + (*files)[i].path + "\"");
-    for (std::size_t j = 0; j < i; ++j) RemoveRegularFile((*files)[j].path);
-    return false;
+  std::vector<torvik::OutputFile> outputs;
+  for (const ProductFile& file : *files) outputs.push_back({file.path, file.bytes});
+  const auto outcome = torvik::WriteOutputs(outputs, inputs);
+  if (outcome.status == torvik::OutputStatus::Written) return true;
+  const std::string& path = outputs[outcome.failed].path;
+  if (outcome.status == torvik::OutputStatus::NamesAnInput) {
+    report.Error("the output \"" + path + "\" is one of the inputs; nothing was written");
+  } else {
+    report.Error("cannot write \"" + path + "\"");
   }
-  return true;
+  return false;
 }
 
 }  // namespace
@@ -257,11 +258,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!DistinctOutputs({options.output, options.map, options.symbols}, report)) return 1;
-  const auto inputs = ReadInputs(options, report);
+  std::vector<torvik::FileIdentity> read;
+  const auto inputs = ReadInputs(options, read, report);
   if (report.HasErrors()) return 1;
   const auto result = torvik::tools::Link(inputs, options.link, report);
   if (!result.ok) return 1;
   const std::string table =
       options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::tools::kTableName, std::getenv("PATH")) : options.table;
-  return WriteOutputs(options, result, table, report) ? 0 : 1;
+  return WriteOutputs(options, result, table, read, report) ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ struct Registers {
 
 class Machine {
  public:
+  static constexpr std::size_t kMemoryBytes = 0x10000;
+
   Machine();
   ~Machine();
   Machine(const Machine&) = delete;
@@ -48,7 +51,7 @@ class Machine {
   static void WritePort(_z80_cpu_context*, std::uint16_t, std::uint8_t, void*);
   static std::uint8_t ReadInterruptVector(_z80_cpu_context*, void*);
 
-  std::array<std::uint8_t, 0x10000> memory_{};
+  std::array<std::uint8_t, kMemoryBytes> memory_{};
   _z80_cpu_context* cpu_ = nullptr;
 };
 

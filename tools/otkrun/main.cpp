@@ -101,11 +101,9 @@ int main(int argc, char** argv) {
     report.Usage(kUsage);
     return 2;
   }
-  const auto image = torvik::ReadBinaryFile(options.image);
-  if (!image) {
-    report.Error("cannot read \"" + options.image + "\"");
-    return 1;
-  }
+  // No image larger than the memory can be loaded.
+  const auto image = torvik::tools::ReadInputFile(options.image, torvik::tools::Machine::kMemoryBytes, report);
+  if (!image) return 1;
   torvik::tools::Machine machine;
   if (!machine.Load(*image, options.origin)) {
     report.Error("\"" + options.image + "\" (" + std::to_string(image->size()) + " bytes) does not fit in memory from $" +
