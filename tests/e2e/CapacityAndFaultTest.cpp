@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <set>
+#include <string_view>
 
 #include "Objectfile.h"
 #include "Process.h"
@@ -150,6 +151,11 @@ void PrintTo(const HugeSource& c, std::ostream* os) { *os << c.name; }
 class SourceOfAnySize : public ::testing::TestWithParam<HugeSource> {};
 
 TEST_P(SourceOfAnySize, TakesBoundedMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  // Under the sanitizers memory says nothing, and the sources of 65534
+  // lines full of statements take half a minute each.
+  if (std::string_view(GetParam().name).starts_with("the_most_")) GTEST_SKIP() << "memory is not measured here";
+#endif
   TempDir dir;
   const std::string program = dir / InstallTorvik(dir, DefaultTable());
   GetParam().make(dir / "prog.asm");
