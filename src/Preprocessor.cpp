@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "Assembler.h"
 #include "Statement.h"
 
@@ -57,7 +53,7 @@ bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
   }
   if (const auto identity = in.Identity()) inputs_.push_back(*identity);
   if (holdingBack_ && in.IsRegularFile()) {
-    deferred_.KeepFile(fileIndex, UniqueDescriptor(in.ReleaseDescriptor()));
+    deferred_.KeepFile(fileIndex, in.TakeFile());
   } else if (holdingBack_) {
     WriteThrough(out);
   }
@@ -208,93 +204,6 @@ bool CPreprocessor::IsRecorded(std::string_view path) const {
     if (EqualsIgnoringCase(name, path)) return true;
   }
   return false;
-}
-
-void DeferredText::Clear() {
-  pieces_.clear();
-  files_.clear();
-}
-
-void DeferredText::KeepFile(int fileIndex, UniqueDescriptor file) {
-  const auto index = static_cast<std::size_t>(fileIndex);
-  if (files_.size() <= index) files_.resize(index + 1);
-  files_[index] = std::move(file);
-}
-
-void DeferredText::AddFromFile(int fileIndex, std::uint64_t offset, std::uint64_t length) {
-  if (!pieces_.empty() && pieces_.back().fileIndex == fileIndex &&
-      pieces_.back().offset + pieces_.back().length == offset) {
-    pieces_.back().length += length;
-  } else {
-    pieces_.push_back({fileIndex, offset, length});
-  }
-}
-
-bool DeferredText::MoveTo(TextWriter& out) {
-  bool complete = true;
-  for (const Piece& piece : pieces_) {
-    if (!WriteFromFile(piece, out)) {
-      complete = false;  // what was read so far still goes out
-      break;
-    }
-  }
-  pieces_.clear();
-  return out.Flush() && complete;
-}
-
-namespace {
-
-// Writes bytes of a source as a text read takes them: carriage returns are
-// dropped, and from a NUL on the rest of its line. `dropping` carries a
-// line that goes on into the next call.
-class TextFilter {
- public:
-  explicit TextFilter(TextWriter& out) : out_(out) {}
-  void Write(std::string_view bytes) {
-    // The next carriage return and NUL, each found again once passed.
-    const auto find = [bytes](char c, std::size_t from) { return std::min(bytes.find(c, from), bytes.size()); };
-    std::size_t nextReturn = find('\r', 0);
-    std::size_t nextNul = find('\0', 0);
-    for (std::size_t pos = 0; pos < bytes.size();) {
-      if (dropping_) {
-        pos = bytes.find('\n', pos);
-        if (pos == std::string_view::npos) return;
-        dropping_ = false;
-      }
-      if (nextReturn < pos) nextReturn = find('\r', pos);
-      if (nextNul < pos) nextNul = find('\0', pos);
-      const std::size_t stop = std::min(nextReturn, nextNul);
-      out_.Write(bytes.substr(pos, stop - pos));
-      if (stop == bytes.size()) return;
-      dropping_ = bytes[stop] == '\0';
-      pos = stop + 1;
-    }
-  }
-
- private:
-  TextWriter& out_;
-  bool dropping_ = false;
-};
-
-}  // namespace
-
-bool DeferredText::WriteFromFile(const Piece& piece, TextWriter& out) const {
-  const int fd = files_[static_cast<std::size_t>(piece.fileIndex)].Get();
-  std::vector<char> buffer(std::min<std::uint64_t>(piece.length, 64 * 1024));
-  TextFilter filter(out);
-  char last = '\n';
-  for (std::uint64_t done = 0; done < piece.length;) {
-    const std::size_t want = std::min<std::uint64_t>(buffer.size(), piece.length - done);
-    const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(piece.offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;  // the file was cut short since it was read
-    filter.Write(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-    last = buffer[static_cast<std::size_t>(got) - 1];
-    done += static_cast<std::uint64_t>(got);
-  }
-  // The last line of a file that does not end with a newline gets one.
-  if (last != '\n') out.Write("\n");
-  return true;
 }
 
 // The run that holds intermediate line n, which must be a recorded line.
