@@ -203,10 +203,12 @@ std::string_view TextReader::PlainRun() {
   if (nextNul_ < pos_) nextNul_ = FindInChunk('\0', pos_);
   const std::size_t limit = std::min({nextReturn_, nextCtrlZ_, nextNul_});
   if (limit <= pos_) return {};
-  const char* const start = buffer_.get() + pos_;
-  const void* const last = ::memrchr(start, '\n', limit - pos_);
-  if (last == nullptr) return {};
-  return std::string_view(start, static_cast<std::size_t>(static_cast<const char*>(last) + 1 - start));
+  // The last newline lies near the end of what is looked at, so the
+  // search from the end is short.
+  const std::string_view text(buffer_.get() + pos_, limit - pos_);
+  const std::size_t last = text.rfind('\n');
+  if (last == std::string_view::npos) return {};
+  return text.substr(0, last + 1);
 }
 
 TextReader::Status TextReader::SkipLine() {
