@@ -110,6 +110,17 @@ bool UniqueFile::Close() {
 
 namespace platform {
 
+namespace {
+
+// A character device, such as NUL; anything else is refused.
+UniqueFile OpenDevice(const std::string& path) {
+  UniqueFile device(Native(CreateByName(path, GENERIC_WRITE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT)));
+  if (!device.IsOpen() || ::GetFileType(Handle(device.Get())) == FILE_TYPE_CHAR) return device;
+  return {};
+}
+
+}  // namespace
+
 UniqueFile Open(const std::string& path, OpenFor purpose, OpenFailure* failure) {
   HANDLE handle = INVALID_HANDLE_VALUE;
   switch (purpose) {
@@ -118,14 +129,11 @@ UniqueFile Open(const std::string& path, OpenFor purpose, OpenFailure* failure) 
       // A directory opens too, so that it can be told apart.
       handle = CreateByName(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS);
       break;
-    case OpenFor::WritingDevice:
-      handle = CreateByName(path, GENERIC_WRITE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
-      if (handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) != FILE_TYPE_CHAR) {
-        ::CloseHandle(handle);
-        ::SetLastError(ERROR_INVALID_FUNCTION);
-        handle = INVALID_HANDLE_VALUE;
-      }
-      break;
+    case OpenFor::WritingDevice: {
+      UniqueFile device = OpenDevice(path);
+      if (failure != nullptr) *failure = device.IsOpen() ? OpenFailure::None : OpenFailure::Other;
+      return device;
+    }
     case OpenFor::CreatingNew:
       handle = CreateByName(path, GENERIC_WRITE | DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
       break;
@@ -207,11 +215,11 @@ bool OwnedByUser(NativeFile file) {
   const std::unique_ptr<void, decltype(&::LocalFree)> held(descriptor, &::LocalFree);
   if (result == ERROR_NOT_SUPPORTED || (result == ERROR_SUCCESS && owner == nullptr)) return true;
   if (result != ERROR_SUCCESS) return false;
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  const auto user = TokenSid(token, TokenUser);
-  const auto defaultOwner = TokenSid(token, TokenOwner);
-  ::CloseHandle(token);
+  HANDLE opened = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+  const UniqueFile token(Native(opened));  // closed as any handle is
+  const auto user = TokenSid(opened, TokenUser);
+  const auto defaultOwner = TokenSid(opened, TokenOwner);
   return (user && ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid)) ||
          (defaultOwner && ::EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(defaultOwner.get())->Owner));
 }
