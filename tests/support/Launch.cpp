@@ -44,11 +44,20 @@ int main() {
   startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  // Wine has been seen to refuse a start now and then; a second try
+  // succeeds.
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(words[1], commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &started)) {
-    std::fprintf(stderr, "torvik_launch: cannot start %ls: error %lu\n", words[1], ::GetLastError());
-    return 126;
+  constexpr int kAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    if (::CreateProcessW(words[1], commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                         &started)) {
+      break;
+    }
+    if (attempt == kAttempts) {
+      std::fprintf(stderr, "torvik_launch: cannot start %ls: error %lu\n", words[1], ::GetLastError());
+      return 126;
+    }
+    ::Sleep(100);
   }
   ::WaitForSingleObject(started.hProcess, INFINITE);
   DWORD status = 127;
