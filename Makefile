@@ -1,11 +1,16 @@
 # Shortcuts around CMake. `make example` builds Torvik and assembles the
 # shipped example; `make check` builds and runs every test, in a release
-# build and in a sanitizer (AddressSanitizer + UBSan) build.
+# build and in a sanitizer (AddressSanitizer + UBSan) build. `make windows`
+# cross-builds the Windows programs with MinGW-w64, `make dist` packs them
+# into a zip, and `make check-windows` runs the end-to-end cases and the
+# oracle check against them under Wine.
 JOBS ?= 2
 RELEASE := build/release
 SANITIZE := build/sanitize
+WINDOWS := build/windows
+WINE ?= /usr/lib/wine/wine64
 
-.PHONY: all example check release sanitize clean
+.PHONY: all example check release sanitize windows dist check-windows clean
 
 all: release
 
@@ -17,6 +22,13 @@ sanitize:
 	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DTORVIK_SANITIZE=ON
 	cmake --build $(SANITIZE) -j $(JOBS)
 
+windows:
+	cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WINDOWS) -j $(JOBS)
+
+dist: windows
+	cmake --build $(WINDOWS) --target dist
+
 example: release
 	cd examples && ../$(RELEASE)/Torvik hello.asm ../$(RELEASE)/hello.otk
 	@echo "object file: $(RELEASE)/hello.otk"
@@ -24,6 +36,9 @@ example: release
 check: release sanitize
 	ctest --test-dir $(RELEASE) --output-on-failure -j $(JOBS)
 	ctest --test-dir $(SANITIZE) --output-on-failure -j $(JOBS)
+
+check-windows: release dist
+	tests/windows/check.sh $(RELEASE) $(WINDOWS) . $(WINE)
 
 clean:
 	rm -rf build

@@ -1,9 +1,5 @@
 #include "Harness.h"
 
-#include <stdlib.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +11,8 @@
 #include <vector>
 
 #include "Assembler.h"
+#include "Files.h"
+#include "Intermediate.h"
 #include "Objectfile.h"
 
 namespace torvik::fuzz {
@@ -28,12 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kTable = "tkinstr.tab";
+constexpr const char* kTable = kInstructionTableName;
 constexpr const char* kSource = "prog.asm";
 constexpr const char* kInclude = "inc.asm";
 constexpr const char* kBinary = "data.bin";
 constexpr const char* kObject = "prog.otk";
-constexpr const char* kIntermediate = "$asmtmp$.$$$";
+constexpr const char* kIntermediate = kIntermediateName;
 constexpr std::string_view kSeparator = "\n;--\n";
 // What a failed run must leave in the place of the object file.
 constexpr std::string_view kOlderObject = "an older object file";
@@ -238,27 +236,26 @@ void CheckRun(bool written, const std::string& output) {
 // into an anonymous file, refusing the intermediate file as a source as the
 // run does.
 std::string ExpandedDirectly() {
-  const int fd = ::memfd_create("expansion", 0);
-  if (fd < 0) return {};
+  const UniqueFile file = platform::OpenAnonymous();
+  if (!file.IsOpen()) return {};
   std::ostringstream ignored;
   CObjectFile image;
   CAssembler assembler(image, ignored);
   assembler.Preprocessor().Forbid(IdentityOfPath(kIntermediate));
   {
     TextWriter writer;
-    writer.Attach(fd);
+    writer.Attach(file.Get());
     assembler.Preprocessor().Process(kSource, writer, true);
     writer.Flush();
   }
   std::string bytes;
   char chunk[4096];
-  for (off_t at = 0;;) {
-    const ssize_t got = ::pread(fd, chunk, sizeof chunk, at);
+  for (std::uint64_t at = 0;;) {
+    const std::int64_t got = ReadAll(file.Get(), chunk, sizeof chunk, at);
     if (got <= 0) break;
     bytes.append(chunk, static_cast<std::size_t>(got));
-    at += got;
+    at += static_cast<std::uint64_t>(got);
   }
-  ::close(fd);
   return bytes;
 }
 

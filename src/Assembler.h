@@ -96,8 +96,6 @@ class StreamSink final : public MessageSink {
 
 class CAssembler {
  public:
-  static constexpr const char* kIntermediateName = "$asmtmp$.$$$";
-
   CAssembler(CObjectFile& image, MessageSink& out);
   CAssembler(CObjectFile& image, std::ostream& out);
 

@@ -1,11 +1,6 @@
 // Statements that begin with '.': external declarations, data, padding,
 // reserved space, binary inclusion and the end of the source.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 
 #include "Assembler.h"
@@ -41,21 +36,6 @@ std::size_t ClosingQuote(std::string_view text, std::size_t from) {
   }
   return std::string_view::npos;
 }
-
-// A file descriptor closed when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -219,33 +199,32 @@ std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
   if (unterminated) Error(308, "");
   // Opened without waiting, so that a pipe with no writer cannot hang the
   // run; only a regular file can be sized.
-  const Descriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat st {};
+  const UniqueFile file = platform::Open(name, platform::OpenFor::ReadingWithoutWaiting);
+  const auto status = file.IsOpen() ? platform::StatusOf(file.Get()) : std::nullopt;
   // The intermediate file holds this run's own expansion, not data; it
   // is empty while the passes run.
-  const bool usable = file.get() >= 0 && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) &&
-                      !(intermediateIdentity_ && FileIdentity{st.st_dev, st.st_ino} == *intermediateIdentity_);
-  const off_t size = usable ? ::lseek(file.get(), 0, SEEK_END) : -1;
-  if (size < 0 || size > INT32_MAX) {
+  const bool usable = status && status->kind == FileKind::Regular &&
+                      !(intermediateIdentity_ && status->identity == *intermediateIdentity_);
+  const auto found = usable ? platform::SizeBySeeking(file.Get()) : std::nullopt;
+  if (!found || *found > INT32_MAX) {
     Error(219, name);
     return 0;
   }
-  const FileIdentity identity{st.st_dev, st.st_ino};
-  if (std::find(binaryInputs_.begin(), binaryInputs_.end(), identity) == binaryInputs_.end()) {
-    binaryInputs_.push_back(identity);
+  const auto size = static_cast<std::int64_t>(*found);
+  if (std::find(binaryInputs_.begin(), binaryInputs_.end(), status->identity) == binaryInputs_.end()) {
+    binaryInputs_.push_back(status->identity);
   }
-  if (emit && ::lseek(file.get(), 0, SEEK_SET) == 0) {
+  if (emit) {
     // Read in pieces, and only as far as the code has room.
     std::uint8_t chunk[16 * 1024];
-    off_t remaining = size;
-    while (remaining > 0 && !image_.HasOverflowed()) {
-      const ssize_t got = ::read(file.get(), chunk, static_cast<std::size_t>(std::min<off_t>(remaining, sizeof chunk)));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
+    for (std::int64_t remaining = size; remaining > 0 && !image_.HasOverflowed();) {
+      const auto want = static_cast<std::size_t>(std::min<std::int64_t>(remaining, sizeof chunk));
+      const std::int64_t got = ReadAll(file.Get(), chunk, want);
+      for (std::int64_t i = 0; i < got && !image_.HasOverflowed(); ++i) Emit(chunk[i]);
+      if (got != static_cast<std::int64_t>(want)) {
         Error(219, name);
         break;
       }
-      for (ssize_t i = 0; i < got && !image_.HasOverflowed(); ++i) Emit(chunk[i]);
       remaining -= got;
     }
   }

@@ -1,95 +1,80 @@
 #include "Files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <ctime>
-#include <cstdlib>
+#include <chrono>
 #include <cstring>
 
 namespace torvik {
 
 namespace {
 
-constexpr int kTextEnd = -1;
-constexpr int kTextError = -2;
 constexpr char kCtrlZ = 0x1A;
 
-// Writes everything, at the current position or, with `at`, from there on.
-bool WriteAll(int fd, const char* data, std::size_t size, std::optional<off_t> at = std::nullopt) {
+}  // namespace
+
+std::int64_t ReadAll(NativeFile file, void* into, std::size_t size, std::optional<std::uint64_t> at) {
+  auto* const bytes = static_cast<char*>(into);
+  std::size_t done = 0;
+  while (done < size) {
+    const std::int64_t got = at ? platform::ReadAt(file, bytes + done, size - done, *at + done)
+                                : platform::Read(file, bytes + done, size - done);
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+bool WriteAll(NativeFile file, const void* from, std::size_t size) {
+  const auto* bytes = static_cast<const char*>(from);
   while (size > 0) {
-    const ssize_t written = at ? ::pwrite(fd, data, size, *at) : ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
+    const std::int64_t written = platform::Write(file, bytes, size);
     if (written <= 0) return false;  // nothing written would loop for ever
-    data += written;
+    bytes += written;
     size -= static_cast<std::size_t>(written);
-    if (at) *at += written;
   }
   return true;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseNameOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
-
 std::optional<FileIdentity> IdentityOfPath(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return FileIdentity{st.st_dev, st.st_ino};
+  const auto status = platform::StatusOfPath(path, true);
+  return status ? std::optional(status->identity) : std::nullopt;
 }
 
 std::optional<FileIdentity> IdentityOfEntry(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
-  return FileIdentity{st.st_dev, st.st_ino};
+  const auto status = platform::StatusOfPath(path, false);
+  return status ? std::optional(status->identity) : std::nullopt;
 }
 
-std::optional<FileIdentity> IdentityOfDescriptor(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return std::nullopt;
-  return FileIdentity{st.st_dev, st.st_ino};
+std::optional<FileIdentity> IdentityOfFile(NativeFile file) {
+  const auto status = platform::StatusOf(file);
+  return status ? std::optional(status->identity) : std::nullopt;
+}
+
+bool IsRegularFile(const std::string& path) {
+  const auto status = platform::StatusOfPath(path, true);
+  return status && status->kind == FileKind::Regular;
 }
 
 TextReader::~TextReader() { Close(); }
 
 TextReader::OpenResult TextReader::Open(const std::string& path) {
   Close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return OpenResult::CannotOpen;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    ::close(fd);
-    return OpenResult::CannotOpen;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return OpenResult::IsDirectory;
-  }
-  Adopt(fd);
-  owns_ = true;
-  regular_ = S_ISREG(st.st_mode);
-  identity_ = FileIdentity{st.st_dev, st.st_ino};
+  UniqueFile file = platform::Open(path, platform::OpenFor::Reading);
+  if (!file.IsOpen()) return OpenResult::CannotOpen;
+  const auto status = platform::StatusOf(file.Get());
+  if (!status) return OpenResult::CannotOpen;
+  if (status->kind == FileKind::Directory) return OpenResult::IsDirectory;
+  Adopt(file.Get());
+  owned_ = std::move(file);
+  regular_ = status->kind == FileKind::Regular;
+  identity_ = status->identity;
   return OpenResult::Ok;
 }
 
-void TextReader::Adopt(int fd) {
+void TextReader::Adopt(NativeFile file) {
   Close();
-  fd_ = fd;
-  owns_ = false;
+  file_ = file;
   regular_ = false;
   identity_.reset();
   ended_ = failed_ = false;
@@ -98,32 +83,28 @@ void TextReader::Adopt(int fd) {
 }
 
 void TextReader::Close() {
-  if (fd_ >= 0 && owns_) ::close(fd_);
-  fd_ = -1;
-  owns_ = false;
+  owned_.Close();
+  file_ = kNoFile;
 }
 
 bool TextReader::Fill() {
-  if (ended_ || failed_ || fd_ < 0) return false;
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.get(), kChunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      failed_ = true;
-      return false;
-    }
-    if (got == 0) {
-      ended_ = true;
-      return false;
-    }
-    chunkStart_ += size_;
-    pos_ = 0;
-    size_ = static_cast<std::size_t>(got);
-    nextReturn_ = FindInChunk('\r', 0);
-    nextCtrlZ_ = FindInChunk(kCtrlZ, 0);
-    nextNul_ = FindInChunk('\0', 0);
-    return true;
+  if (ended_ || failed_ || file_ == kNoFile) return false;
+  const std::int64_t got = platform::Read(file_, buffer_.get(), kChunk);
+  if (got < 0) {
+    failed_ = true;
+    return false;
   }
+  if (got == 0) {
+    ended_ = true;
+    return false;
+  }
+  chunkStart_ += size_;
+  pos_ = 0;
+  size_ = static_cast<std::size_t>(got);
+  nextReturn_ = FindInChunk('\r', 0);
+  nextCtrlZ_ = FindInChunk(kCtrlZ, 0);
+  nextNul_ = FindInChunk('\0', 0);
+  return true;
 }
 
 std::size_t TextReader::FindInChunk(char c, std::size_t from) const {
@@ -222,10 +203,12 @@ std::string_view TextReader::PlainRun() {
   if (nextNul_ < pos_) nextNul_ = FindInChunk('\0', pos_);
   const std::size_t limit = std::min({nextReturn_, nextCtrlZ_, nextNul_});
   if (limit <= pos_) return {};
-  const char* const start = buffer_.get() + pos_;
-  const void* const last = ::memrchr(start, '\n', limit - pos_);
-  if (last == nullptr) return {};
-  return std::string_view(start, static_cast<std::size_t>(static_cast<const char*>(last) + 1 - start));
+  // The last newline lies near the end of what is looked at, so the
+  // search from the end is short.
+  const std::string_view text(buffer_.get() + pos_, limit - pos_);
+  const std::size_t last = text.rfind('\n');
+  if (last == std::string_view::npos) return {};
+  return text.substr(0, last + 1);
 }
 
 TextReader::Status TextReader::SkipLine() {
@@ -243,26 +226,13 @@ TextReader::Status TextReader::SkipLine() {
   }
 }
 
-UniqueDescriptor::~UniqueDescriptor() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-UniqueDescriptor& UniqueDescriptor::operator=(UniqueDescriptor&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 TextWriter::~TextWriter() { Flush(); }
 
 void TextWriter::Write(std::string_view text) {
   if (text.size() >= kBuffered) {
     // Large pieces go straight out rather than through the buffer.
     Flush();
-    if (!failed_ && (fd_ < 0 || !WriteAll(fd_, text.data(), text.size()))) failed_ = true;
+    if (!failed_ && (file_ == kNoFile || !WriteAll(file_, text.data(), text.size()))) failed_ = true;
     return;
   }
   buffer_.append(text);
@@ -277,7 +247,7 @@ void TextWriter::WriteLine(std::string_view text) {
 
 bool TextWriter::Flush() {
   if (!buffer_.empty()) {
-    if (!failed_ && (fd_ < 0 || !WriteAll(fd_, buffer_.data(), buffer_.size()))) failed_ = true;
+    if (!failed_ && (file_ == kNoFile || !WriteAll(file_, buffer_.data(), buffer_.size()))) failed_ = true;
     buffer_.clear();
   }
   return !failed_;
@@ -287,10 +257,9 @@ namespace {
 
 // A name for a new file beside `path`, different at every call.
 std::string TemporaryNameBeside(const std::string& path, unsigned attempt) {
-  timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  std::uint64_t mix = (static_cast<std::uint64_t>(::getpid()) << 32) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
-                      (static_cast<std::uint64_t>(now.tv_sec) << 20) ^ (std::uint64_t{attempt} * 0x9E3779B97F4A7C15u);
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto nanoseconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+  std::uint64_t mix = (platform::ProcessNumber() << 32) ^ nanoseconds ^ (std::uint64_t{attempt} * 0x9E3779B97F4A7C15u);
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string suffix;
   for (int i = 0; i < 8; ++i) {
@@ -299,39 +268,27 @@ std::string TemporaryNameBeside(const std::string& path, unsigned attempt) {
   }
   // Cut so that the name stays within what a directory entry may hold.
   constexpr std::size_t kKeptOfBaseName = 200;
-  return DirectoryOf(path) + "/." + BaseNameOf(path).substr(0, kKeptOfBaseName) + "." + suffix;
+  const std::size_t nameStart = platform::FileNameStart(path);
+  return path.substr(0, nameStart) + "." + path.substr(nameStart, kKeptOfBaseName) + "." + suffix;
 }
 
-// Creates a file that did not exist, never through a link; -1 when none
-// can be made.
-int CreateFresh(const std::string& path, std::string& name) {
+// Creates a file that did not exist, never through a link; not open when
+// none can be made.
+UniqueFile CreateFresh(const std::string& path, std::string& name) {
   constexpr unsigned kAttempts = 64;
   for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
     name = TemporaryNameBeside(path, attempt);
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    platform::OpenFailure failure = platform::OpenFailure::None;
+    UniqueFile file = platform::Open(name, platform::OpenFor::CreatingNew, &failure);
+    if (file.IsOpen() || failure != platform::OpenFailure::NameTaken) return file;
   }
-  return -1;
+  return {};
 }
 
-bool WriteAndClose(int fd, std::span<const std::uint8_t> bytes) {
-  const bool written = WriteAll(fd, reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  const bool closed = ::close(fd) == 0;
+bool WriteAndClose(UniqueFile file, std::span<const std::uint8_t> bytes) {
+  const bool written = WriteAll(file.Get(), bytes.data(), bytes.size());
+  const bool closed = file.Close();
   return written && closed;
-}
-
-// A character device is written where it is; anything else at the path is
-// only ever replaced.
-bool WriteDevice(const std::string& path, std::span<const std::uint8_t> bytes) {
-  // Opened without waiting, then written as usual.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
-    ::close(fd);
-    return false;
-  }
-  return WriteAndClose(fd, bytes);
 }
 
 // One output on its way: its finished file waiting beside it, or (for a
@@ -342,12 +299,12 @@ struct PendingOutput {
   std::string temp;  // the new file; once exchanged, the older one
 };
 
-bool LeadsToAnInput(const std::string& path, const struct stat& entry, std::span<const FileIdentity> inputs) {
+bool LeadsToAnInput(const std::string& path, const FileStatus& entry, std::span<const FileIdentity> inputs) {
   const auto isInput = [inputs](const FileIdentity& identity) {
     return std::find(inputs.begin(), inputs.end(), identity) != inputs.end();
   };
-  if (isInput(FileIdentity{entry.st_dev, entry.st_ino})) return true;
-  if (!S_ISLNK(entry.st_mode)) return false;
+  if (isInput(entry.identity)) return true;
+  if (entry.kind != FileKind::Link) return false;
   const auto target = IdentityOfPath(path);
   return target && isInput(*target);
 }
@@ -357,20 +314,24 @@ bool LeadsToAnInput(const std::string& path, const struct stat& entry, std::span
 // file's data back at once, which costs a run more than all its other file
 // work, and the swap can be undone.
 bool PutInPlace(const std::string& path, PendingOutput& output) {
-  if (::renameat2(AT_FDCWD, output.temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
-    output.kind = PendingOutput::Kind::Exchanged;
-    return true;
+  using Kind = PendingOutput::Kind;
+  switch (platform::Swap(output.temp, path)) {
+    case platform::SwapResult::Swapped:
+      output.kind = Kind::Exchanged;
+      return true;
+    case platform::SwapResult::TargetMissing:
+      if (!platform::RenameNew(output.temp, path)) return false;
+      output.kind = Kind::Created;
+      return true;
+    case platform::SwapResult::CannotSwap:
+      // A file system that cannot swap: the older file is replaced for good.
+      if (!platform::RenameReplacing(output.temp, path)) return false;
+      output.kind = Kind::Replaced;
+      return true;
+    case platform::SwapResult::Failed:
+      break;
   }
-  if (errno == ENOENT) {
-    if (::renameat2(AT_FDCWD, output.temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) return false;
-    output.kind = PendingOutput::Kind::Created;
-    return true;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system that cannot swap: the older file is replaced for good.
-  if (::rename(output.temp.c_str(), path.c_str()) != 0) return false;
-  output.kind = PendingOutput::Kind::Replaced;
-  return true;
+  return false;
 }
 
 // Undoes PutInPlace where it can. Where it cannot, the older file is kept
@@ -378,9 +339,9 @@ bool PutInPlace(const std::string& path, PendingOutput& output) {
 void TakeBack(const std::string& path, PendingOutput& output) {
   using Kind = PendingOutput::Kind;
   if (output.kind == Kind::Exchanged) {
-    const bool swapped = ::renameat2(AT_FDCWD, output.temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0;
+    const bool swapped = platform::Swap(output.temp, path) == platform::SwapResult::Swapped;
     output.kind = swapped ? Kind::Fresh : Kind::Replaced;
-  } else if (output.kind == Kind::Created && ::rename(path.c_str(), output.temp.c_str()) == 0) {
+  } else if (output.kind == Kind::Created && platform::RenameNew(path, output.temp)) {
     output.kind = Kind::Fresh;
   }
 }
@@ -390,8 +351,14 @@ void TakeBack(const std::string& path, PendingOutput& output) {
 void Discard(const std::vector<PendingOutput>& pending) {
   using Kind = PendingOutput::Kind;
   for (const PendingOutput& output : pending) {
-    if (output.kind == Kind::Fresh || output.kind == Kind::Exchanged) ::unlink(output.temp.c_str());
+    if (output.kind == Kind::Fresh || output.kind == Kind::Exchanged) platform::Remove(output.temp);
   }
+}
+
+// A character device is written where it is.
+bool WriteDevice(const std::string& path, std::span<const std::uint8_t> bytes) {
+  UniqueFile device = platform::Open(path, platform::OpenFor::WritingDevice);
+  return device.IsOpen() && WriteAndClose(std::move(device), bytes);
 }
 
 }  // namespace
@@ -404,20 +371,20 @@ OutputOutcome WriteOutputs(std::span<const OutputFile> outputs, std::span<const 
     return OutputOutcome{status, at};
   };
   for (std::size_t i = 0; i < outputs.size(); ++i) {
-    struct stat entry {};
-    if (::lstat(outputs[i].path.c_str(), &entry) != 0) continue;
-    if (LeadsToAnInput(outputs[i].path, entry, inputs)) return fail(OutputStatus::NamesAnInput, i);
-    if (S_ISDIR(entry.st_mode)) return fail(OutputStatus::CannotWrite, i);
-    if (S_ISCHR(entry.st_mode)) pending[i].kind = Kind::Device;
+    const auto entry = platform::StatusOfPath(outputs[i].path, false);
+    if (!entry) continue;
+    if (LeadsToAnInput(outputs[i].path, *entry, inputs)) return fail(OutputStatus::NamesAnInput, i);
+    if (entry->kind == FileKind::Directory) return fail(OutputStatus::CannotWrite, i);
+    if (entry->kind == FileKind::CharacterDevice) pending[i].kind = Kind::Device;
   }
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     if (pending[i].kind == Kind::Device) continue;
-    const int fd = CreateFresh(outputs[i].path, pending[i].temp);
-    if (fd < 0) {
+    UniqueFile file = CreateFresh(outputs[i].path, pending[i].temp);
+    if (!file.IsOpen()) {
       pending[i].temp.clear();
       return fail(OutputStatus::CannotWrite, i);
     }
-    if (!WriteAndClose(fd, outputs[i].bytes)) return fail(OutputStatus::CannotWrite, i);
+    if (!WriteAndClose(std::move(file), outputs[i].bytes)) return fail(OutputStatus::CannotWrite, i);
   }
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     if (pending[i].kind == Kind::Device && !WriteDevice(outputs[i].path, outputs[i].bytes)) {
@@ -440,13 +407,12 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
 
 InputBytes ReadBinaryFile(const std::string& path, std::uint64_t maxBytes) {
   InputBytes input;
-  // Opened without waiting, so that a pipe with no writer cannot hang.
-  const UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat st {};
-  if (file.Get() < 0 || ::fstat(file.Get(), &st) != 0) return input;
-  input.identity = FileIdentity{st.st_dev, st.st_ino};
-  input.size = static_cast<std::uint64_t>(st.st_size);
-  if (!S_ISREG(st.st_mode)) {
+  const UniqueFile file = platform::Open(path, platform::OpenFor::ReadingWithoutWaiting);
+  const auto status = file.IsOpen() ? platform::StatusOf(file.Get()) : std::nullopt;
+  if (!status) return input;
+  input.identity = status->identity;
+  input.size = status->size;
+  if (status->kind != FileKind::Regular) {
     input.status = InputBytes::Status::NotRegular;
     return input;
   }
@@ -458,14 +424,11 @@ InputBytes ReadBinaryFile(const std::string& path, std::uint64_t maxBytes) {
   input.bytes.resize(static_cast<std::size_t>(input.size) + 1);
   std::size_t filled = 0;
   for (;;) {
-    if (filled == input.bytes.size()) input.bytes.resize(std::min<std::uint64_t>(2 * filled, maxBytes + 1));
-    const ssize_t got = ::read(file.Get(), input.bytes.data() + filled, input.bytes.size() - filled);
-    if (got < 0 && errno == EINTR) continue;
+    const std::int64_t got = ReadAll(file.Get(), input.bytes.data() + filled, input.bytes.size() - filled);
     if (got < 0) {
       input.status = InputBytes::Status::CannotRead;
       return input;
     }
-    if (got == 0) break;
     filled += static_cast<std::size_t>(got);
     if (filled > maxBytes) {
       input.size = filled;
@@ -473,6 +436,8 @@ InputBytes ReadBinaryFile(const std::string& path, std::uint64_t maxBytes) {
       input.bytes.clear();
       return input;
     }
+    if (filled < input.bytes.size()) break;
+    input.bytes.resize(std::min<std::uint64_t>(2 * filled, maxBytes + 1));
   }
   input.bytes.resize(filled);
   input.size = filled;
@@ -483,26 +448,10 @@ InputBytes ReadBinaryFile(const std::string& path, std::uint64_t maxBytes) {
 std::string BesideProgram(const std::string& programPath, const std::string& name, const char* searchPath) {
   const auto separator = programPath.find_last_of("/\\");
   if (separator != std::string::npos) return programPath.substr(0, separator + 1) + name;
-  // A bare name ran from the first directory of PATH holding an executable
-  // file of that name, as the shell found it; an empty entry is the
-  // current directory. The directory is taken as written, links and all.
-  const std::string_view entries = programPath.empty() || searchPath == nullptr ? "" : searchPath;
-  for (std::size_t start = 0; !entries.empty() && start <= entries.size();) {
-    const std::size_t end = std::min(entries.find(':', start), entries.size());
-    std::string directory = end == start ? std::string("./") : std::string(entries.substr(start, end - start));
-    if (directory.back() != '/') directory.push_back('/');
-    const std::string candidate = directory + programPath;
-    struct stat st {};
-    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
-      return directory + name;
-    }
-    start = end + 1;
-  }
-  std::vector<char> buffer(PATH_MAX);
-  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return name;
-  const std::string executable(buffer.data(), static_cast<std::size_t>(length));
-  return executable.substr(0, executable.find_last_of('/') + 1) + name;
+  if (const auto directory = platform::DirectoryOnSearchPath(programPath, searchPath)) return *directory + name;
+  const std::string executable = platform::ExecutablePath();
+  if (executable.empty()) return name;
+  return executable.substr(0, platform::FileNameStart(executable)) + name;
 }
 
 }  // namespace torvik

@@ -3,8 +3,6 @@
 // file identity, and output files that are never left half-written.
 #pragma once
 
-#include <sys/types.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -16,20 +14,27 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform.h"
+
 namespace torvik {
 
-// Identity of an open or named file (device and inode).
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
+// The name of the instruction table, which lies beside the program.
+inline constexpr const char* kInstructionTableName = "tkinstr.tab";
 
 // The identity of the file a path leads to, following links.
 std::optional<FileIdentity> IdentityOfPath(const std::string& path);
 // The identity of the directory entry itself: a link is not followed.
 std::optional<FileIdentity> IdentityOfEntry(const std::string& path);
-std::optional<FileIdentity> IdentityOfDescriptor(int fd);
+std::optional<FileIdentity> IdentityOfFile(NativeFile file);
+// Whether the path leads to a regular file.
+bool IsRegularFile(const std::string& path);
+
+// Reads until `size` bytes are in or the file ends: from the current
+// position, or with `at` from there on, leaving the position where it
+// was. The count read, or -1 when a read failed.
+std::int64_t ReadAll(NativeFile file, void* into, std::size_t size, std::optional<std::uint64_t> at = std::nullopt);
+// Writes all `size` bytes; false when the system would not take them.
+bool WriteAll(NativeFile file, const void* from, std::size_t size);
 
 // Reads a text file line by line. Every carriage return is dropped and a
 // byte 0x1A ends the file, on every platform.
@@ -44,21 +49,18 @@ class TextReader {
   TextReader& operator=(const TextReader&) = delete;
 
   OpenResult Open(const std::string& path);
-  // Takes over an open descriptor, reading from its current position.
-  void Adopt(int fd);
+  // Reads from a file open elsewhere, from its current position; the file
+  // stays open when the reader is done.
+  void Adopt(NativeFile file);
   void Close();
-  int Descriptor() const { return fd_; }
-  // Hands the descriptor over: the reader goes on reading from it, and the
-  // caller closes it.
-  int ReleaseDescriptor() {
-    owns_ = false;
-    return fd_;
-  }
+  // Hands over the file it opened: the reader goes on reading from it, and
+  // the new holder closes it.
+  UniqueFile TakeFile() { return std::move(owned_); }
   // Whether the file opened is a regular file, whose bytes can be read
   // again from any place.
   bool IsRegularFile() const { return regular_; }
   // The file's identity, as found when it was opened.
-  std::optional<FileIdentity> Identity() const { return identity_ ? identity_ : IdentityOfDescriptor(fd_); }
+  std::optional<FileIdentity> Identity() const { return identity_ ? identity_ : IdentityOfFile(file_); }
   // How many bytes of the file lie before the current position, counted
   // from where reading started.
   std::uint64_t Offset() const { return chunkStart_ + pos_; }
@@ -96,8 +98,8 @@ class TextReader {
   std::size_t FindInChunk(char c, std::size_t from) const;
   const char* SpecialCharacter();
 
-  int fd_ = -1;
-  bool owns_ = false;
+  NativeFile file_ = kNoFile;
+  UniqueFile owned_;  // the file it opened, when it did
   bool regular_ = false;
   std::optional<FileIdentity> identity_;
   std::uint64_t chunkStart_ = 0;  // bytes read before the chunk
@@ -112,23 +114,7 @@ class TextReader {
   std::size_t nextNul_ = 0;     // the next NUL byte in the chunk, or size_
 };
 
-// An open descriptor that is closed with its holder.
-class UniqueDescriptor {
- public:
-  UniqueDescriptor() = default;
-  explicit UniqueDescriptor(int fd) : fd_(fd) {}
-  ~UniqueDescriptor();
-  UniqueDescriptor(UniqueDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  UniqueDescriptor& operator=(UniqueDescriptor&& other) noexcept;
-  UniqueDescriptor(const UniqueDescriptor&) = delete;
-  UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
-
-// Buffered writes to a descriptor; remembers the first failure.
+// Buffered writes to an open file; remembers the first failure.
 class TextWriter {
  public:
   TextWriter() = default;
@@ -136,7 +122,11 @@ class TextWriter {
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
 
-  void Attach(int fd) { fd_ = fd; failed_ = false; buffer_.clear(); }
+  void Attach(NativeFile file) {
+    file_ = file;
+    failed_ = false;
+    buffer_.clear();
+  }
   void Write(std::string_view text);
   // Writes the text and a newline.
   void WriteLine(std::string_view text);
@@ -146,7 +136,7 @@ class TextWriter {
 
  private:
   static constexpr std::size_t kBuffered = 64 * 1024;
-  int fd_ = -1;
+  NativeFile file_ = kNoFile;
   bool failed_ = false;
   std::string buffer_;
 };
@@ -192,8 +182,9 @@ InputBytes ReadBinaryFile(const std::string& path, std::uint64_t maxBytes);
 // A file in the directory of the program started as `programPath`: the
 // program path up to its last '/' or '\'; for a bare name, the first
 // directory of `searchPath` (the value of PATH, or null when it is unset)
-// that holds an executable file of that name, without resolving links;
-// failing that, the directory of the running executable.
+// that holds an executable file of that name, without resolving links,
+// where the system finds programs that way; failing that, the directory of
+// the running executable.
 std::string BesideProgram(const std::string& programPath, const std::string& name, const char* searchPath);
 
 // ASCII-only helpers: bytes 128 to 255 are neither letters nor digits.

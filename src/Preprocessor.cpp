@@ -2,13 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include <unistd.h>
-
-#include <cerrno>
 
 #include "Assembler.h"
 #include "Statement.h"
@@ -60,7 +53,7 @@ bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
   }
   if (const auto identity = in.Identity()) inputs_.push_back(*identity);
   if (holdingBack_ && in.IsRegularFile()) {
-    deferred_.KeepFile(fileIndex, UniqueDescriptor(in.ReleaseDescriptor()));
+    deferred_.KeepFile(fileIndex, in.TakeFile());
   } else if (holdingBack_) {
     WriteThrough(out);
   }
@@ -106,48 +99,6 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
   }
 }
 
-namespace {
-
-// Where the newlines and the semicolons stand among 64 characters of a run,
-// one bit per character.
-struct BlockMarks {
-  std::uint64_t newlines = 0;
-  std::uint64_t semicolons = 0;
-};
-
-BlockMarks MarkBlock(const char* block) {
-  BlockMarks marks;
-#if defined(__SSE2__)
-  const __m128i newline = _mm_set1_epi8('\n');
-  const __m128i semicolon = _mm_set1_epi8(';');
-  for (unsigned part = 0; part < 4; ++part) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
-    const auto newlines = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
-    const auto semicolons = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, semicolon)));
-    marks.newlines |= std::uint64_t{newlines} << (16 * part);
-    marks.semicolons |= std::uint64_t{semicolons} << (16 * part);
-  }
-#else
-  for (unsigned i = 0; i < 64; ++i) {
-    marks.newlines |= std::uint64_t{block[i] == '\n'} << i;
-    marks.semicolons |= std::uint64_t{block[i] == ';'} << i;
-  }
-#endif
-  return marks;
-}
-
-// The marks of the 64 characters from `base`; past the run's end the block
-// is padded with characters that mark nothing.
-BlockMarks MarkBlockAt(std::string_view run, std::size_t base) {
-  if (run.size() - base >= 64) return MarkBlock(run.data() + base);
-  char padded[64];
-  std::memset(padded, ' ', sizeof padded);
-  std::memcpy(padded, run.data() + base, run.size() - base);
-  return MarkBlock(padded);
-}
-
-}  // namespace
-
 // Enters a written line in the line map and keeps what the passes read of
 // it: the text before its comment, which starts at `comment`.
 [[gnu::always_inline]] inline bool CPreprocessor::Record(std::string_view text, std::size_t comment, int fileIndex,
@@ -171,47 +122,29 @@ BlockMarks MarkBlockAt(std::string_view run, std::size_t base) {
 }
 
 // Takes the run's lines up to the first directive or very long line, and
-// writes them in one piece; returns how many characters it took. The run is
-// read 64 characters at a time, and the lines are found by walking the bits
-// of the block's newlines, so a line costs no branch of its own to find.
+// writes them in one piece; returns how many characters it took.
 std::size_t CPreprocessor::TakeRun(std::string_view run, std::uint64_t offset, int fileIndex, std::int32_t& lineInFile,
                                    TextWriter& out) {
   std::size_t pos = 0;  // where the current line starts
-  std::size_t semicolon = std::string_view::npos;  // the current line's first ';'
-  const auto takeUpToHere = [&] {
-    Emit(fileIndex, offset, run.substr(0, pos), out);
-    return pos;
-  };
-  for (std::size_t base = 0; base < run.size(); base += 64) {
-    BlockMarks marks = MarkBlockAt(run, base);
-    while (marks.newlines != 0) {
-      // The characters of this block up to and including the next newline.
-      const std::uint64_t upToNewline = marks.newlines ^ (marks.newlines - 1);
-      const std::uint64_t lineSemicolons = marks.semicolons & upToNewline;
-      if (semicolon == std::string_view::npos && lineSemicolons != 0) {
-        semicolon = base + static_cast<std::size_t>(__builtin_ctzll(lineSemicolons));
-      }
-      const std::size_t newline = base + static_cast<std::size_t>(__builtin_ctzll(marks.newlines));
-      const std::size_t length = newline - pos;
-      if (run[pos] == '#' || length > kMaxSourceLineLength) return takeUpToHere();
-      const std::size_t comment = semicolon == std::string_view::npos ? length : semicolon - pos;
-      // After the run's first line, each line follows the last one recorded.
-      if (!Record(run.substr(pos, length), comment, fileIndex, lineInFile + 1, pos != 0)) {
-        failed_ = true;
-        return takeUpToHere();
-      }
-      ++lineInFile;
-      pos = newline + 1;
-      semicolon = std::string_view::npos;
-      marks.semicolons &= ~upToNewline;
-      marks.newlines &= marks.newlines - 1;
+  while (pos < run.size()) {
+    const char* const start = run.data() + pos;
+    const void* const newline = std::memchr(start, '\n', run.size() - pos);
+    if (newline == nullptr) break;
+    const auto length = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
+    if (*start == '#' || length > kMaxSourceLineLength) break;
+    const void* const semicolon = std::memchr(start, ';', length);
+    const std::size_t comment =
+        semicolon == nullptr ? length : static_cast<std::size_t>(static_cast<const char*>(semicolon) - start);
+    // After the run's first line, each line follows the last one recorded.
+    if (!Record(std::string_view(start, length), comment, fileIndex, lineInFile + 1, pos != 0)) {
+      failed_ = true;
+      break;
     }
-    // The current line goes on into the next block.
-    if (semicolon == std::string_view::npos && marks.semicolons != 0) {
-      semicolon = base + static_cast<std::size_t>(__builtin_ctzll(marks.semicolons));
-    }
+    ++lineInFile;
+    pos += length + 1;
   }
-  return takeUpToHere();
+  Emit(fileIndex, offset, run.substr(0, pos), out);
+  return pos;
 }
 
 bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
@@ -271,93 +204,6 @@ bool CPreprocessor::IsRecorded(std::string_view path) const {
     if (EqualsIgnoringCase(name, path)) return true;
   }
   return false;
-}
-
-void DeferredText::Clear() {
-  pieces_.clear();
-  files_.clear();
-}
-
-void DeferredText::KeepFile(int fileIndex, UniqueDescriptor file) {
-  const auto index = static_cast<std::size_t>(fileIndex);
-  if (files_.size() <= index) files_.resize(index + 1);
-  files_[index] = std::move(file);
-}
-
-void DeferredText::AddFromFile(int fileIndex, std::uint64_t offset, std::uint64_t length) {
-  if (!pieces_.empty() && pieces_.back().fileIndex == fileIndex &&
-      pieces_.back().offset + pieces_.back().length == offset) {
-    pieces_.back().length += length;
-  } else {
-    pieces_.push_back({fileIndex, offset, length});
-  }
-}
-
-bool DeferredText::MoveTo(TextWriter& out) {
-  bool complete = true;
-  for (const Piece& piece : pieces_) {
-    if (!WriteFromFile(piece, out)) {
-      complete = false;  // what was read so far still goes out
-      break;
-    }
-  }
-  pieces_.clear();
-  return out.Flush() && complete;
-}
-
-namespace {
-
-// Writes bytes of a source as a text read takes them: carriage returns are
-// dropped, and from a NUL on the rest of its line. `dropping` carries a
-// line that goes on into the next call.
-class TextFilter {
- public:
-  explicit TextFilter(TextWriter& out) : out_(out) {}
-  void Write(std::string_view bytes) {
-    // The next carriage return and NUL, each found again once passed.
-    const auto find = [bytes](char c, std::size_t from) { return std::min(bytes.find(c, from), bytes.size()); };
-    std::size_t nextReturn = find('\r', 0);
-    std::size_t nextNul = find('\0', 0);
-    for (std::size_t pos = 0; pos < bytes.size();) {
-      if (dropping_) {
-        pos = bytes.find('\n', pos);
-        if (pos == std::string_view::npos) return;
-        dropping_ = false;
-      }
-      if (nextReturn < pos) nextReturn = find('\r', pos);
-      if (nextNul < pos) nextNul = find('\0', pos);
-      const std::size_t stop = std::min(nextReturn, nextNul);
-      out_.Write(bytes.substr(pos, stop - pos));
-      if (stop == bytes.size()) return;
-      dropping_ = bytes[stop] == '\0';
-      pos = stop + 1;
-    }
-  }
-
- private:
-  TextWriter& out_;
-  bool dropping_ = false;
-};
-
-}  // namespace
-
-bool DeferredText::WriteFromFile(const Piece& piece, TextWriter& out) const {
-  const int fd = files_[static_cast<std::size_t>(piece.fileIndex)].Get();
-  std::vector<char> buffer(std::min<std::uint64_t>(piece.length, 64 * 1024));
-  TextFilter filter(out);
-  char last = '\n';
-  for (std::uint64_t done = 0; done < piece.length;) {
-    const std::size_t want = std::min<std::uint64_t>(buffer.size(), piece.length - done);
-    const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(piece.offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;  // the file was cut short since it was read
-    filter.Write(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-    last = buffer[static_cast<std::size_t>(got) - 1];
-    done += static_cast<std::uint64_t>(got);
-  }
-  // The last line of a file that does not end with a newline gets one.
-  if (last != '\n') out.Write("\n");
-  return true;
 }
 
 // The run that holds intermediate line n, which must be a recorded line.

@@ -11,42 +11,13 @@
 #include <vector>
 
 #include "Files.h"
+#include "Intermediate.h"
 #include "Limits.h"
 #include "Memory.h"
 
 namespace torvik {
 
 class CAssembler;
-
-// The text of the intermediate file, held back until it is wanted, as the
-// places in the sources that hold it: stretches of whole lines of regular
-// files, whose descriptors stay open. They are written out with the rules
-// of a text read (carriage returns dropped, a line's text ending at a NUL),
-// so the file receives what writing each line as it came would have given.
-class DeferredText {
- public:
-  void Clear();
-  // Keeps the descriptor of file `fileIndex`, from which its pieces are
-  // read back.
-  void KeepFile(int fileIndex, UniqueDescriptor file);
-  // The `length` bytes of file `fileIndex` from `offset`: whole lines, the
-  // last of them perhaps without its newline.
-  void AddFromFile(int fileIndex, std::uint64_t offset, std::uint64_t length);
-  // Writes every piece in order and forgets them; false when a file no
-  // longer holds its piece or a write failed.
-  bool MoveTo(TextWriter& out);
-
- private:
-  struct Piece {
-    int fileIndex;
-    std::uint64_t offset;
-    std::uint64_t length;
-  };
-  bool WriteFromFile(const Piece& piece, TextWriter& out) const;
-
-  std::vector<Piece> pieces_;
-  std::vector<UniqueDescriptor> files_;  // by file index
-};
 
 class CPreprocessor {
  public:

@@ -25,6 +25,11 @@
 //   === oracle               Z80 source for GNU as whose bytes must equal the code section
 //   === absent NAME...       files that must not exist afterwards
 //   === present NAME...      files that must exist afterwards
+//   === notwindows REASON    the case is skipped, with REASON, when the Windows
+//                            assembler runs (through TORVIK_TEST_LAUNCHER)
+//
+// {HERE} in files, arguments and expected output is the case's directory as
+// the program sees it: on Windows with a drive letter and backslashes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -107,13 +112,19 @@ std::vector<Case> AllCases() {
   return all;
 }
 
-std::string ExecutableDirectory() {
+// The directory the running executable reports as its own: on Linux the
+// binary's real place; on Windows the link's, as started.
+std::string ExecutableDirectory(const std::string& directory) {
+  if (ThroughLauncher()) return AsSeenByProgram(directory + "/bin/");
   return std::filesystem::canonical(TorvikBinary()).parent_path().string() + "/";
 }
 
 std::string Substitute(std::string text, const std::string& directory) {
   const std::map<std::string, std::string> values = {
-      {"{TABLE}", "bin/tkinstr.tab"}, {"{EXEDIR}", ExecutableDirectory()}, {"{DIR}", directory}};
+      {"{TABLE}", "bin/tkinstr.tab"},
+      {"{EXEDIR}", ExecutableDirectory(directory)},
+      {"{DIR}", directory},
+      {"{HERE}", AsSeenByProgram(directory)}};
   for (const auto& [key, value] : values) {
     for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size())) {
       text.replace(at, key.size(), value);
@@ -160,6 +171,12 @@ class EndToEnd : public ::testing::TestWithParam<Case> {};
 
 TEST_P(EndToEnd, Case) {
   const Case& c = GetParam();
+  for (const Block& block : c.blocks) {
+    if (block.kind != "notwindows" || !ThroughLauncher()) continue;
+    std::string reason;
+    for (const auto& word : block.words) reason += (reason.empty() ? "" : " ") + word;
+    GTEST_SKIP() << "not on Windows: " << reason;
+  }
   TempDir dir;
   std::string table = DefaultTable();
   std::vector<std::string> args = {"prog.asm", "prog.otk"};
@@ -168,7 +185,8 @@ TEST_P(EndToEnd, Case) {
   for (const Block& block : c.blocks) {
     if (block.kind == "file") {
       const bool noEol = block.words.size() > 1 && block.words[1] == "noeol";
-      WriteFile(dir / block.words.at(0), noEol ? WithoutFinalNewline(block.text) : block.text);
+      const std::string text = Substitute(block.text, dir.path());
+      WriteFile(dir / block.words.at(0), noEol ? WithoutFinalNewline(text) : text);
     } else if (block.kind == "hexfile") {
       WriteFile(dir / block.words.at(0), FromHex(block.text));
     } else if (block.kind == "copy") {
@@ -178,7 +196,8 @@ TEST_P(EndToEnd, Case) {
     } else if (block.kind == "table") {
       table = block.words.empty() ? block.text : ReadFile(SourceDir() + "/" + block.words[0]);
     } else if (block.kind == "run") {
-      args = block.words;
+      args.clear();
+      for (const auto& word : block.words) args.push_back(Substitute(word, dir.path()));
     } else if (block.kind == "argv0") {
       argv0 = block.words.at(0);
     } else if (block.kind == "env") {
@@ -194,7 +213,7 @@ TEST_P(EndToEnd, Case) {
 
   std::vector<std::string> argv = {argv0};
   argv.insert(argv.end(), args.begin(), args.end());
-  const ProcessResult run = RunProcess(dir / program, argv, dir.path(), 120, environment);
+  const ProcessResult run = RunTorvik(dir / program, argv, dir.path(), 120, environment);
 
   int expectedStatus = 0;
   for (const Block& block : c.blocks) {

@@ -15,7 +15,8 @@ z80-unknown-coff-as, and compares the bytes statement by statement.
 
 Torvik always reads "tkinstr.tab" from the directory of its executable,
 so the script runs it through a symlink placed in a private directory
-next to a copy of the table under test.
+next to a copy of the table under test. --launcher runs it through
+another program, such as wine64 for the Windows Torvik.exe.
 
 Bytes are mapped back to statements through the line table of the Torvik
 object file and through one label per statement on the binutils side,
@@ -516,10 +517,19 @@ def read_object(path):
     return code, lines
 
 
+def unix_path(path):
+    """A path as a Windows program under Wine prints it (Z:\\dir\\file),
+    back on the file system it names; others stay as they are."""
+    if re.match(r'^[A-Za-z]:\\', path):
+        return path[2:].replace('\\', '/')
+    return path
+
+
 class Torvik:
-    def __init__(self, binary, table, root):
+    def __init__(self, binary, table, root, launcher=()):
         self.root = root
         self.table = table
+        self.launcher = list(launcher)
         self.exe = os.path.join(root, 'Torvik')
         os.symlink(os.path.abspath(binary), self.exe)
         shutil.copyfile(table, os.path.join(root, 'tkinstr.tab'))
@@ -535,7 +545,7 @@ class Torvik:
         with open(os.path.join(cwd, 'src.asm'), 'w') as f:
             for line in lines:
                 f.write(' ' + line + '\n')
-        p = run([self.exe, 'src.asm', 'out.otk'], cwd)
+        p = run(self.launcher + [self.exe, 'src.asm', 'out.otk'], cwd)
         msgs = {}
         for line in p.stdout.splitlines():
             m = MSG_RE.match(line)
@@ -555,7 +565,7 @@ class Torvik:
         if not m:
             problems.append('no "Loading instruction table" line:\n' + out)
         else:
-            loaded = m.group(1)
+            loaded = unix_path(m.group(1))
             if not os.path.isabs(loaded):
                 loaded = os.path.join(self.root, 'run%d' % self.serial, loaded)
             if not os.path.exists(loaded) or \
@@ -618,6 +628,8 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     ap.add_argument('--torvik', help='path of the Torvik binary')
     ap.add_argument('--table', required=True, help='instruction table to check')
+    ap.add_argument('--launcher', default='',
+                    help='command words to start Torvik with (e.g. wine64)')
     ap.add_argument('--as', dest='gas', default='z80-unknown-coff-as')
     ap.add_argument('--objcopy', default='z80-unknown-coff-objcopy')
     ap.add_argument('--nm', default=None,
@@ -703,7 +715,7 @@ def check(tools, root, forms, rel_out, refused, wide, hardware):
                             form.row, form.gnu, notes.get(i, 'no bytes')))
             return failures
 
-        tv = Torvik(tools.torvik, tools.table, root)
+        tv = Torvik(tools.torvik, tools.table, root, tools.launcher.split())
         problems = tv.check_load()
         if problems:
             return problems

@@ -164,18 +164,58 @@ std::string FromHex(const std::string& hex) {
   return bytes;
 }
 
-std::string TorvikBinary() { return TORVIK_BINARY; }
+std::string TorvikBinary() {
+  const char* const other = std::getenv("TORVIK_TEST_PROGRAM");
+  return other != nullptr && *other != '\0' ? other : TORVIK_BINARY;
+}
 std::string DefaultTable() { return ReadFile(TORVIK_DEFAULT_TABLE); }
 std::string SourceDir() { return TORVIK_SOURCE_DIR; }
 
 std::string InstallTorvik(const TempDir& dir, const std::string& tableText) {
   const std::string bin = dir / "bin";
   ::mkdir(bin.c_str(), 0755);
-  if (::symlink(TorvikBinary().c_str(), (bin + "/Torvik").c_str()) != 0) {
+  const std::string program = "bin/Torvik" + std::filesystem::path(TorvikBinary()).extension().string();
+  if (::symlink(TorvikBinary().c_str(), (dir / program).c_str()) != 0) {
     throw std::runtime_error("cannot link the binary");
   }
   WriteFile(bin + "/tkinstr.tab", tableText);
-  return "bin/Torvik";
+  return program;
+}
+
+namespace {
+
+std::vector<std::string> LauncherWords() {
+  const char* const launcher = std::getenv("TORVIK_TEST_LAUNCHER");
+  std::istringstream words(launcher != nullptr ? launcher : "");
+  std::vector<std::string> result;
+  for (std::string word; words >> word;) result.push_back(word);
+  return result;
+}
+
+}  // namespace
+
+bool ThroughLauncher() { return !LauncherWords().empty(); }
+
+std::string AsSeenByProgram(const std::string& path) {
+  if (!ThroughLauncher() || path.empty() || path[0] != '/') return path;
+  std::string seen = "Z:" + path;
+  std::replace(seen.begin(), seen.end(), '/', '\\');
+  return seen;
+}
+
+Command TorvikCommand(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> launcher = LauncherWords();
+  if (launcher.empty()) return {program, args};
+  launcher.push_back(program);
+  launcher.insert(launcher.end(), args.begin(), args.end());
+  return {launcher.front(), launcher};
+}
+
+ProcessResult RunTorvik(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& directory, int timeoutSeconds,
+                        const std::vector<std::string>& environment) {
+  const Command command = TorvikCommand(program, args);
+  return RunProcess(command.path, command.argv, directory, timeoutSeconds, environment);
 }
 
 }  // namespace torvik::test

@@ -43,13 +43,35 @@ std::string ToHex(const std::string& bytes);
 // Bytes from hex text; whitespace between bytes, '#' starts a comment.
 std::string FromHex(const std::string& hex);
 
-// The assembler binary and its default table, as the build placed them.
+// The assembler binary and its default table, as the build placed them; the
+// variable TORVIK_TEST_PROGRAM names another binary to run instead, such as
+// the Windows one.
 std::string TorvikBinary();
 std::string DefaultTable();
 std::string SourceDir();
 
 // Prepares `dir`/bin with a link to the binary and `table` as tkinstr.tab,
-// and returns the program path to run from `dir`: "bin/Torvik".
+// and returns the program path to run from `dir`: "bin/Torvik", with the
+// binary's extension (".exe") if it has one.
 std::string InstallTorvik(const TempDir& dir, const std::string& tableText);
+
+// Whether the assembler runs through a launcher: the words of the variable
+// TORVIK_TEST_LAUNCHER, such as Wine and the Windows launcher program.
+bool ThroughLauncher();
+// A path of the file system as the assembler sees it: through Wine, an
+// absolute path is one on drive Z: with backslashes.
+std::string AsSeenByProgram(const std::string& path);
+
+struct Command {
+  std::string path;               // what to execute
+  std::vector<std::string> argv;  // with argv[0]
+};
+// How to start the assembler at `program` with `args` (args[0] is the
+// program name it is given), directly or through the launcher.
+Command TorvikCommand(const std::string& program, const std::vector<std::string>& args);
+// RunProcess of TorvikCommand.
+ProcessResult RunTorvik(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& directory, int timeoutSeconds = 120,
+                        const std::vector<std::string>& environment = {});
 
 }  // namespace torvik::test

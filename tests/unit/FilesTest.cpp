@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -138,6 +140,52 @@ TEST(TextWriting, AFullDiskIsNoticed) {
   EXPECT_FALSE(writer.Flush());
   EXPECT_TRUE(writer.Failed());
   ::close(fd);
+}
+
+// ReadAll fills what it is asked for or stops at the end; a read at an
+// offset leaves the position for the reads that follow.
+struct ReadAllCase {
+  const char* name;
+  std::optional<std::uint64_t> at;
+  std::size_t size;
+  std::string expected;
+};
+
+class WholeReads : public ::testing::TestWithParam<ReadAllCase> {};
+
+TEST_P(WholeReads, FillOrEndAndKeepThePosition) {
+  TempDir dir;
+  WriteFile(dir / "f", "0123456789");
+  UniqueFile file = platform::Open(dir / "f", platform::OpenFor::Reading);
+  ASSERT_TRUE(file.IsOpen());
+  char first = 0;
+  ASSERT_EQ(platform::Read(file.Get(), &first, 1), 1);
+  std::string bytes(GetParam().size, '?');
+  const std::int64_t got = ReadAll(file.Get(), bytes.data(), bytes.size(), GetParam().at);
+  ASSERT_EQ(got, static_cast<std::int64_t>(GetParam().expected.size()));
+  EXPECT_EQ(bytes.substr(0, static_cast<std::size_t>(got)), GetParam().expected);
+  char next = 0;
+  const std::size_t after = GetParam().at ? 1 : 1 + GetParam().expected.size();
+  ASSERT_EQ(platform::Read(file.Get(), &next, 1), after < 10 ? 1 : 0);
+  if (after < 10) {
+    EXPECT_EQ(next, static_cast<char>('0' + after));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, WholeReads,
+                         ::testing::Values(ReadAllCase{"from_the_position", std::nullopt, 4, "1234"},
+                                           ReadAllCase{"to_the_end", std::nullopt, 20, "123456789"},
+                                           ReadAllCase{"at_an_offset", 6, 3, "678"},
+                                           ReadAllCase{"at_an_offset_to_the_end", 7, 20, "789"},
+                                           ReadAllCase{"past_the_end", 12, 5, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Where the last part of a path starts; on POSIX systems only '/'
+// separates, so a temporary file beside "a\b.otk" stays in its directory.
+TEST(FileNames, StartAfterTheLastSlash) {
+  const std::pair<std::string, std::size_t> rows[] = {
+      {"b.otk", 0}, {"a/b.otk", 2}, {"/b", 1}, {"a\\b.otk", 0}, {"C:b.otk", 0}, {"a/", 2}, {"", 0}};
+  for (const auto& [path, start] : rows) EXPECT_EQ(platform::FileNameStart(path), start) << path;
 }
 
 // Where the table is looked for, by program path and PATH. The directories:

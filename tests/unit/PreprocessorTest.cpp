@@ -295,8 +295,8 @@ TEST_F(Deferred, PiecesComeOutInOrderAsTextAndAFileCutShortFails) {
   WriteFile(dir_ / "src.asm", std::string("one\ntwo\r\nth\0x\r\nfour", 19));
   WriteFile(dir_ / "inc.asm", "other\n");
   DeferredText text;
-  text.KeepFile(0, UniqueDescriptor(::open((dir_ / "src.asm").c_str(), O_RDONLY)));
-  text.KeepFile(1, UniqueDescriptor(::open((dir_ / "inc.asm").c_str(), O_RDONLY)));
+  text.KeepFile(0, UniqueFile(::open((dir_ / "src.asm").c_str(), O_RDONLY)));
+  text.KeepFile(1, UniqueFile(::open((dir_ / "inc.asm").c_str(), O_RDONLY)));
   AddPieces(text);
   bool ok = false;
   EXPECT_EQ(Written(text, ok), "one\ntwo\nother\nth\nfour\n");

@@ -1,35 +1,18 @@
 #include "SourceScan.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "Limits.h"
+#include "Platform.h"
 #include "Statement.h"
 
 namespace torvik::tools {
 
 namespace {
 
-// An anonymous file that vanishes with its descriptor.
-class AnonymousFile {
- public:
-  AnonymousFile() : fd_(Open()) {}
-  int Descriptor() const { return fd_.Get(); }
-
- private:
-  static int Open() {
-    const int fd = ::memfd_create("torvik-expansion", MFD_CLOEXEC);
-    return fd >= 0 ? fd : ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  }
-  UniqueDescriptor fd_;
-};
-
 // Reads the expanded lines back as the passes read the intermediate file.
-bool ReadExpansion(int fd, const CPreprocessor& preprocessor, ExpandedSource& source) {
-  if (::lseek(fd, 0, SEEK_SET) != 0) return false;
+bool ReadExpansion(NativeFile file, const CPreprocessor& preprocessor, ExpandedSource& source) {
+  if (!platform::Rewind(file)) return false;
   TextReader in;
-  in.Adopt(fd);
+  in.Adopt(file);
   std::string text;
   TextReader::LineEnd end;
   for (;;) {
@@ -54,21 +37,21 @@ bool ReadExpansion(int fd, const CPreprocessor& preprocessor, ExpandedSource& so
 }  // namespace
 
 std::optional<ExpandedSource> ExpandSource(const std::string& path, CAssembler& assembler, Reporter& report) {
-  const AnonymousFile file;
-  if (file.Descriptor() < 0) {
+  const UniqueFile file = platform::OpenAnonymous();
+  if (!file.IsOpen()) {
     report.Error("cannot create a temporary file for the expansion of \"" + path + "\"");
     return std::nullopt;
   }
   CPreprocessor& preprocessor = assembler.Preprocessor();
-  preprocessor.Forbid(IdentityOfDescriptor(file.Descriptor()));
+  preprocessor.Forbid(IdentityOfFile(file.Get()));
   TextWriter writer;
-  writer.Attach(file.Descriptor());
+  writer.Attach(file.Get());
   const bool expanded = preprocessor.Process(path, writer, true);
   const bool written = writer.Flush();
   if (!expanded || assembler.HasErrors()) return std::nullopt;
   ExpandedSource source;
   for (int i = 0; i < preprocessor.FileCount(); ++i) source.files.push_back(preprocessor.FileName(i));
-  if (!written || !ReadExpansion(file.Descriptor(), preprocessor, source)) {
+  if (!written || !ReadExpansion(file.Get(), preprocessor, source)) {
     report.Error("cannot read back the expansion of \"" + path + "\"");
     return std::nullopt;
   }

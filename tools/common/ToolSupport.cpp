@@ -1,7 +1,5 @@
 #include "ToolSupport.h"
 
-#include <unistd.h>
-
 #include <iostream>
 #include <vector>
 
@@ -26,6 +24,12 @@ std::string HelpText(std::string_view program, std::string_view usage) {
 }
 
 }  // namespace
+
+ProgramStart::ProgramStart(int& argc, char**& argv) : arguments_(argc, argv) {
+  argc = arguments_.Count();
+  argv = arguments_.Vector();
+  platform::UseBinaryStandardStreams();
+}
 
 std::optional<int> AnswerHelpOrVersion(int argc, char** argv, std::string_view program, std::string_view usage) {
   if (argc < 2) return std::nullopt;

@@ -11,13 +11,23 @@
 
 #include "Files.h"
 #include "Objectfile.h"
+#include "Platform.h"
 #include "Reporter.h"
 
 namespace torvik::tools {
 
-inline constexpr const char* kTableName = "tkinstr.tab";
-
 using torvik::BesideProgram;
+
+// Makes argc and argv those of the program's arguments as UTF-8 texts (on
+// Windows, taken from the wide command line), which it holds, and has the
+// standard streams carry every byte as written.
+class ProgramStart {
+ public:
+  ProgramStart(int& argc, char**& argv);
+
+ private:
+  platform::ProgramArguments arguments_;
+};
 
 // Answers "--help" or "--version" as the first argument: the usage line
 // ("usage: PROGRAM USAGE"), or "PROGRAM (Torvik) VERSION", on standard

@@ -67,6 +67,7 @@ bool WriteRule(const std::string& path, const std::string& rule, const std::vect
 }  // namespace
 
 int main(int argc, char** argv) {
+  const torvik::tools::ProgramStart start(argc, argv);
   if (const auto status = torvik::tools::AnswerHelpOrVersion(argc, argv, "otkdeps", kUsage)) return *status;
   torvik::tools::Reporter report("otkdeps", std::cerr);
   Options options;

@@ -85,6 +85,7 @@ int List(const torvik::ObjectModule& module, const Options& options, const std::
 }  // namespace
 
 int main(int argc, char** argv) {
+  const torvik::tools::ProgramStart start(argc, argv);
   if (const auto status = torvik::tools::AnswerHelpOrVersion(argc, argv, "otkdump", kUsage)) return *status;
   std::ios::sync_with_stdio(false);
   Reporter report("otkdump", std::cerr);
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
     torvik::tools::PrintSections(*module, std::cout);
   } else {
     const std::string table =
-        options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::tools::kTableName, std::getenv("PATH")) : options.table;
+        options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::kInstructionTableName, std::getenv("PATH")) : options.table;
     status = List(*module, options, table, report);
   }
   std::cout.flush();

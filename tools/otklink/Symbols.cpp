@@ -1,15 +1,10 @@
 #include "Symbols.h"
 
-#include <sys/stat.h>
+#include "Files.h"
 
 namespace torvik::tools {
 
 namespace {
-
-bool IsRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 // "dir/name.asm" for "dir/name.otk" (or "dir/name"); for the member
 // "dir/lib.a(name.otk)" the directory is the archive's.

@@ -250,6 +250,7 @@ bool WriteOutputs(const Options& options, const torvik::tools::LinkResult& resul
 }  // namespace
 
 int main(int argc, char** argv) {
+  const torvik::tools::ProgramStart start(argc, argv);
   if (const auto status = torvik::tools::AnswerHelpOrVersion(argc, argv, "otklink", kUsage)) return *status;
   Reporter report("otklink", std::cerr);
   Options options;
@@ -264,6 +265,6 @@ int main(int argc, char** argv) {
   const auto result = torvik::tools::Link(inputs, options.link, report);
   if (!result.ok) return 1;
   const std::string table =
-      options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::tools::kTableName, std::getenv("PATH")) : options.table;
+      options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::kInstructionTableName, std::getenv("PATH")) : options.table;
   return WriteOutputs(options, result, table, read, report) ? 0 : 1;
 }

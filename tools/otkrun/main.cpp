@@ -94,6 +94,7 @@ void PrintDump(const torvik::tools::Machine& machine, const Dump& dump) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const torvik::tools::ProgramStart start(argc, argv);
   if (const auto status = torvik::tools::AnswerHelpOrVersion(argc, argv, "otkrun", kUsage)) return *status;
   Reporter report("otkrun", std::cerr);
   Options options;
