@@ -1,6 +1,6 @@
 #include "Statement.h"
 
-#include "Files.h"
+#include "Text.h"
 #include "Limits.h"
 
 namespace torvik {

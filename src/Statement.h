@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "Files.h"
+#include "Text.h"
 
 namespace torvik {
 

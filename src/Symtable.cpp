@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Assembler.h"
+#include "Text.h"
 
 namespace torvik {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Files.h"
+#include "Text.h"
 
 namespace torvik::tools {
 
