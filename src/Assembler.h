@@ -14,6 +14,7 @@
 #include "Expression.h"
 #include "Files.h"
 #include "Instruction.h"
+#include "Messages.h"
 #include "Objectfile.h"
 #include "Preprocessor.h"
 #include "Statement.h"

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "Assembler.h"
+#include "Messages.h"
 #include "Statement.h"
 
 namespace torvik {
@@ -138,8 +139,9 @@ bool ParseTypedPattern(std::string_view pattern, InstructionEntry& row, std::arr
 // upper-case hex digits, an operand by its letter where its bytes stand,
 // and a folded operand after the byte it is added to ("46+b"). The n-th
 // use of a letter places the n-th operand of that letter in the pattern.
-// Gives 401 for a column that cannot be read or does not place every
-// operand once, 408 when the bytes are not the row's length, else 0.
+// Gives kErrBadTableRow for a column that cannot be read or does not place
+// every operand once, kErrLengthMismatch when the bytes are not the row's
+// length, else 0.
 int ParseTypedOpcode(std::string_view text, InstructionEntry& row, const std::array<char, kMaxTypedOperands>& letters) {
   std::array<bool, kMaxTypedOperands> placed{};
   const auto place = [&](char letter, bool folded) -> int {
@@ -153,20 +155,20 @@ int ParseTypedOpcode(std::string_view text, InstructionEntry& row, const std::ar
   };
   int emitted = 0;
   for (std::size_t at = 0; at < text.size();) {
-    if (row.stepCount == kMaxInstructionLength) return 408;
+    if (row.stepCount == kMaxInstructionLength) return kErrLengthMismatch;
     EmitStep step;
     int width = 1;
     if (IsUpperHexDigit(text[at])) {
-      if (at + 1 == text.size() || !IsUpperHexDigit(text[at + 1])) return 401;
+      if (at + 1 == text.size() || !IsUpperHexDigit(text[at + 1])) return kErrBadTableRow;
       step.byte = static_cast<std::uint8_t>(HexDigit(text[at]) * 16 + HexDigit(text[at + 1]));
       at += 2;
       if (at < text.size() && text[at] == '+') {
-        if (at + 1 == text.size() || (step.operand = static_cast<std::int8_t>(place(text[at + 1], true))) < 0) return 401;
+        if (at + 1 == text.size() || (step.operand = static_cast<std::int8_t>(place(text[at + 1], true))) < 0) return kErrBadTableRow;
         at += 2;
       }
     } else {
       step.operand = static_cast<std::int8_t>(place(text[at], false));
-      if (step.operand < 0) return 401;
+      if (step.operand < 0) return kErrBadTableRow;
       width = FindOperandType(text[at])->width;
       ++at;
     }
@@ -175,14 +177,14 @@ int ParseTypedOpcode(std::string_view text, InstructionEntry& row, const std::ar
     emitted += width;
   }
   if (std::find(placed.begin(), placed.begin() + row.operandCount, false) != placed.begin() + row.operandCount) {
-    return 401;
+    return kErrBadTableRow;
   }
-  return emitted == row.length ? 0 : 408;
+  return emitted == row.length ? 0 : kErrLengthMismatch.code;
 }
 
 int ParseTypedRow(std::string_view opcodeText, InstructionEntry& row) {
   std::array<char, kMaxTypedOperands> letters{};
-  if (!ParseTypedPattern(row.pattern, row, letters)) return 401;
+  if (!ParseTypedPattern(row.pattern, row, letters)) return kErrBadTableRow;
   return ParseTypedOpcode(opcodeText, row, letters);
 }
 
@@ -205,13 +207,13 @@ int CInstruction::ParseRow(std::string_view line, InstructionEntry& row, int& ar
   argument = 0;
   if (!ScanWord(line, pos, mnemonic) || !ScanWord(line, pos, pattern) || !ScanWord(line, pos, opcodeText) ||
       !ScanInteger(line, pos, row.length) || !ScanInteger(line, pos, row.spareValue)) {
-    return 401;
+    return kErrBadTableRow;
   }
   row.mnemonic = mnemonic;
   row.pattern = pattern;
   if (row.length < 1 || row.length > kMaxInstructionLength) {
     argument = kMaxInstructionLength;
-    return 402;
+    return kErrOpcodeSize;
   }
   if (!row.pattern.empty() && row.pattern.front() == '"') row.pattern = {};
   // A type letter, being lower case, never fits a source character, so a
@@ -225,7 +227,7 @@ int CInstruction::ParseRow(std::string_view line, InstructionEntry& row, int& ar
     row.relativeRow = row.relativeRow || c == '@';
   }
   const int operandBytes = row.OperandBytes();
-  if (operandBytes < 0 || operandBytes > 2 || (row.IsRelativeRow() && operandBytes > 1)) return 408;
+  if (operandBytes < 0 || operandBytes > 2 || (row.IsRelativeRow() && operandBytes > 1)) return kErrLengthMismatch;
   return 0;
 }
 
@@ -233,7 +235,7 @@ void CInstruction::Load(const std::string& path) {
   owner_.Message("Loading instruction table \"%s\"", path);
   TextReader in;
   if (in.Open(path) != TextReader::OpenResult::Ok) {
-    owner_.Error(400, path);
+    owner_.Error(kErrCannotOpenTable, path);
     return;
   }
   rows_.reserve(kMaxTableRows);
@@ -260,12 +262,12 @@ void CInstruction::Load(const std::string& path) {
     const auto status = in.ReadLineView(line, spill, kMaxLineLength, end);
     if (status == TextReader::Status::End) return;
     if (status == TextReader::Status::Error) {
-      owner_.Error(400, path);
+      owner_.Error(kErrCannotOpenTable, path);
       return;
     }
     if (end.tooLong) {
       owner_.NextLine();
-      owner_.ErrorNum(403, static_cast<std::int32_t>(kLineReadLimit));
+      owner_.ErrorNum(kErrTableLineTooLong, static_cast<std::int32_t>(kLineReadLimit));
       return;
     }
     if (!LoadLine(line)) return;
@@ -288,7 +290,7 @@ bool CInstruction::LoadLine(std::string_view line) {
     return true;
   }
   if (RowCount() == kMaxTableRows) {
-    owner_.ErrorNum(406, kMaxTableRows + 1);
+    owner_.ErrorNum(kErrTooManyRows, kMaxTableRows + 1);
     return false;
   }
   KeepText(row);

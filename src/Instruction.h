@@ -173,7 +173,8 @@ class CInstruction {
 
   void Load(const std::string& path);
 
-  // First row that fits the statement; reports 404 or 405 when none does.
+  // First row that fits the statement; reports an unknown mnemonic or
+  // operands that fit no row of it.
   std::optional<InstructionMatch> Match(std::string_view statement);
   // Pass 1: the bytes the statement will occupy, the extra byte of an
   // external operand included (see CAssembler::NamesExternalForSizing).

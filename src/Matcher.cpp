@@ -145,7 +145,7 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
 
   const MnemonicRows* rows = RowsOf(mnemonic);
   if (rows == nullptr) {
-    owner_.Error(404, mnemonic);
+    owner_.Error(kErrUnknownInstruction, mnemonic);
     return std::nullopt;
   }
   std::string_view captured;
@@ -158,7 +158,7 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
       return match;
     }
   }
-  owner_.Error(405, mnemonic);
+  owner_.Error(kErrUnknownOperands, mnemonic);
   return std::nullopt;
 }
 

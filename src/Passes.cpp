@@ -38,7 +38,7 @@ void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
   for (const SourceLine raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) {
-      ErrorNum(200, static_cast<std::int32_t>(kLineReadLimit));
+      ErrorNum(kErrLineTooLong, static_cast<std::int32_t>(kLineReadLimit));
       continue;
     }
     if (raw.text.empty()) continue;  // most lines of a source hold only a comment
@@ -54,7 +54,7 @@ void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
 std::optional<LineFields> CAssembler::DefineLabel(std::string_view line) {
   const std::size_t labelEnd = CollectLabel(line);
   if (labelEnd == 0) {
-    Error(202, "");
+    Error(kErrLabelRequired, "");
     return std::nullopt;
   }
   const LineFields fields = SplitLine(line, labelEnd);
@@ -72,16 +72,16 @@ std::optional<LineFields> CAssembler::DefineLabel(std::string_view line) {
 // digit. Reports what stops it early; returns where it ends.
 std::size_t CAssembler::CollectLabel(std::string_view line) {
   if (IsAsciiDigit(line.front())) {
-    Error(204, "");
+    Error(kErrLabelStartsWithDigit, "");
     return 0;
   }
   std::size_t end = 0;
   while (end < line.size() && end < kMaxNameLength && IsLabelChar(line[end])) ++end;
   if (end < line.size() && !EndsLabelField(line[end])) {
     if (end == kMaxNameLength) {
-      ErrorNum(201, static_cast<std::int32_t>(kMaxNameLength));
+      ErrorNum(kErrLabelTooLong, static_cast<std::int32_t>(kMaxNameLength));
     } else {
-      ErrorNum(203, static_cast<std::int8_t>(line[end]));
+      ErrorNum(kErrBadLabelCharacter, static_cast<std::int8_t>(line[end]));
     }
   }
   return end;
@@ -107,7 +107,7 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
   const Evaluation evaluation = EvaluateTracked(expression);
   const std::int32_t value = evaluation.value;
   // A symbol can be bound to one external only.
-  if (evaluation.external && evaluation.bound) Error(210, "");
+  if (evaluation.external && evaluation.bound) Error(kErrTwoExternals, "");
   std::optional<std::string> external;
   if (!evaluation.standIn.CanStandInFor(ProbeStandIn::Probe::ExternalNames, reportSerial_)) {
     external = FirstExternalName(expression);
@@ -151,11 +151,11 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
 // the code's capacity, which pass 2 reports.
 [[gnu::always_inline]] inline void CAssembler::CheckStatementSize(std::int64_t size) {
   if (nextStatement_ >= statements_.size()) {
-    if (keepingSizes_) Error(409, "");
+    if (keepingSizes_) Error(kErrSizeChanged, "");
     return;
   }
   const SizedStatement& sized = statements_[nextStatement_];
-  if (sized.size != size) Error(409, "");
+  if (sized.size != size) Error(kErrSizeChanged, "");
   if (nextRepeat_ < sized.repeats) {
     ++nextRepeat_;
   } else {
