@@ -99,15 +99,9 @@ std::int32_t CAssembler::StringByte(std::string_view body, std::size_t& pos) {
   const char c = body[pos++];
   if (c != '\\') return static_cast<unsigned char>(c);
   const char escaped = body[pos++];
-  switch (escaped) {
-    case '"': return 0x22;
-    case '\'': return 0x27;
-    case '0': return 0x00;
-    case '\\': return 0x5C;
-    default:
-      Error(kErrBadEscape, std::string_view(&escaped, 1));
-      return static_cast<unsigned char>(escaped);
-  }
+  if (const auto byte = EscapedByte(escaped)) return *byte;
+  Error(kErrBadEscape, std::string_view(&escaped, 1));
+  return static_cast<unsigned char>(escaped);
 }
 
 std::int64_t CAssembler::DirectiveBytes(std::string_view argument, bool emit) {

@@ -42,12 +42,6 @@ void CombineRelocation(Operation op, Evaluation& result, const Evaluation& opera
   }
 }
 
-// The blanks and tabs that may follow a token.
-std::size_t SkipSpacing(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-  return pos;
-}
-
 }  // namespace
 
 // Notes in `result` the external symbols an operand names; a second one
@@ -104,17 +98,15 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
   Level level;
   Evaluation& result = level.result;  // it also collects the external symbols named
   Operation pending = Operation::Assign;
-  std::size_t pos = 0;
+  // Each token is followed by its blanks, so only those that begin the
+  // text are left to pass; blanks alone are no expression.
+  std::size_t pos = SkipBlanks(text, 0);
+  if (pos == text.size() && pos > 0) Error(kErrInvalidExpression, text);
   while (pos < text.size()) {
-    while (pos < text.size() && text[pos] == ' ') ++pos;
-    if (pos == text.size()) {
-      Error(kErrInvalidExpression, text);
-      break;
-    }
     const ExprToken token = NextToken(text, pos);
     if (token.kind == ExprToken::Kind::Operator) {
       pending = token.op;
-      pos = SkipSpacing(text, token.end);
+      pos = SkipBlanks(text, token.end);
       continue;
     }
     if (token.kind == ExprToken::Kind::Close) {
@@ -135,7 +127,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       return level;
     }
     if (operand.then == Then::CombineLast) break;
-    pos = SkipSpacing(text, operand.next);
+    pos = SkipBlanks(text, operand.next);
   }
   level.Finish(Level::End::Text);
   return level;
@@ -252,7 +244,7 @@ template <typename Visit>
 void CAssembler::ForEachIdentifier(std::string_view text, Visit visit) {
   std::size_t pos = 0;
   while (pos < text.size()) {
-    if (text[pos] == ' ' || text[pos] == '\t') {
+    if (IsBlank(text[pos])) {
       ++pos;
       continue;
     }

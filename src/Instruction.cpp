@@ -2,7 +2,6 @@
 #include "Instruction.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "Assembler.h"
 #include "Messages.h"
@@ -20,17 +19,15 @@ constexpr std::array<bool, 256> kFormatSpace = [] {
 }();
 
 bool IsFormatSpace(char c) { return kFormatSpace[static_cast<unsigned char>(c)]; }
-bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr std::size_t kRowsAtOnce = 16;
 
 // Skips white space; the runs of blanks that align a table's columns go
-// first, eight at a time.
+// first.
 [[gnu::always_inline]] inline std::size_t SkipFormatSpace(std::string_view line, std::size_t pos) {
-  const char* const end = line.data() + line.size();
-  const char* p = SkipBlanks(line.data() + pos, end);
-  while (p < end && IsFormatSpace(*p)) ++p;
-  return static_cast<std::size_t>(p - line.data());
+  pos = SkipBlanks(line, pos);
+  while (pos < line.size() && IsFormatSpace(line[pos])) ++pos;
+  return pos;
 }
 
 // A whitespace-delimited word, as the "%s" conversion reads one.
@@ -53,15 +50,15 @@ constexpr std::size_t kRowsAtOnce = 16;
   if (p < line.size() && line[p] >= '1' && line[p] <= '9') {
     constexpr std::size_t kSafeDigits = 9;  // cannot leave 32 bits
     std::int32_t decimal = 0;
-    while (p < line.size() && IsDecimalDigit(line[p]) && p - number < kSafeDigits) decimal = decimal * 10 + (line[p++] - '0');
-    if (p == line.size() || !IsDecimalDigit(line[p])) {
+    while (p < line.size() && IsAsciiDigit(line[p]) && p - number < kSafeDigits) decimal = decimal * 10 + (line[p++] - '0');
+    if (p == line.size() || !IsAsciiDigit(line[p])) {
       value = decimal;
       pos = p;
       return true;
     }
     p = number;
   } else if (p < line.size() && line[p] == '0' &&
-             (p + 1 == line.size() || (!IsDecimalDigit(line[p + 1]) && line[p + 1] != 'x' && line[p + 1] != 'X'))) {
+             (p + 1 == line.size() || (!IsAsciiDigit(line[p + 1]) && line[p + 1] != 'x' && line[p + 1] != 'X'))) {
     value = 0;
     pos = p + 1;
     return true;
@@ -70,7 +67,7 @@ constexpr std::size_t kRowsAtOnce = 16;
   int base = 10;
   if (p < line.size() && line[p] == '0') {
     const bool hexPrefix = p + 2 < line.size() && (line[p + 1] == 'x' || line[p + 1] == 'X') &&
-                           std::isxdigit(static_cast<unsigned char>(line[p + 2]));
+                           DigitValue(line[p + 2]) < 16;
     base = hexPrefix ? 16 : 8;
   }
   std::size_t end = number;
@@ -80,17 +77,11 @@ constexpr std::size_t kRowsAtOnce = 16;
   return true;
 }
 
-// The value of each character as a hexadecimal digit; -1 for none.
-constexpr std::array<std::int8_t, 256> kHexDigits = [] {
-  std::array<std::int8_t, 256> digits{};
-  digits.fill(-1);
-  for (int c = '0'; c <= '9'; ++c) digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
-  return digits;
-}();
-
-int HexDigit(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
+// The value of a hexadecimal digit, or -1 for any other character.
+int HexDigit(char c) {
+  const int value = DigitValue(c);
+  return value < 16 ? value : -1;
+}
 
 // Opcode bytes from pairs of hex digits; stops at the first pair that holds
 // no digit. Bytes past the row's room are cut off.
@@ -108,7 +99,7 @@ int ParseOpcode(std::string_view text, std::array<std::uint8_t, kMaxOpcodeBytes>
 }
 
 bool IsLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
-bool IsUpperHexDigit(char c) { return IsDecimalDigit(c) || (c >= 'A' && c <= 'F'); }
+bool IsUpperHexDigit(char c) { return IsAsciiDigit(c) || (c >= 'A' && c <= 'F'); }
 
 bool HasTypeLetter(std::string_view pattern) {
   return std::any_of(pattern.begin(), pattern.end(), [](char c) { return IsLowerLetter(c) && IsCaptureCharacter(c); });

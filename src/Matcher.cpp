@@ -12,19 +12,14 @@ namespace torvik {
 
 namespace {
 
-std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && text[pos] == ' ') ++pos;
-  return pos;
-}
-
 // A capture without the blanks around it; a blank inside a character
 // constant stays. A capture of blanks only is kept as written, so that an
 // untyped row's operand draws the evaluator's message as it always did.
 std::string_view TrimCapture(std::string_view text) {
-  if (text.empty() || (text.front() != ' ' && text.back() != ' ')) return text;
+  if (text.empty() || (!IsBlank(text.front()) && !IsBlank(text.back()))) return text;
   const std::size_t begin = SkipBlanks(text, 0);
   if (begin == text.size()) return text;
-  if (text.back() != ' ') return text.substr(begin);
+  if (!IsBlank(text.back())) return text.substr(begin);
   std::size_t end = begin;
   bool quoted = false;
   for (std::size_t i = begin; i < text.size(); ++i) {
@@ -33,7 +28,7 @@ std::string_view TrimCapture(std::string_view text) {
       continue;
     }
     if (text[i] == '\'') quoted = !quoted;
-    if (text[i] != ' ' || quoted) end = i + 1;
+    if (!IsBlank(text[i]) || quoted) end = i + 1;
   }
   return text.substr(begin, end - begin);
 }
@@ -99,7 +94,7 @@ CInstruction::Captures CInstruction::CapturesOf(const InstructionEntry& row, std
 std::span<const int> CInstruction::Candidates(const MnemonicRows& entry, std::string_view operand) const {
   const PrefixNode* node = &entry.nodes.front();
   for (const char c : operand) {
-    if (c == ' ') continue;  // as the walk of a pattern passes blanks
+    if (IsBlank(c)) continue;  // as the walk of a pattern passes blanks
     const char upper = AsciiUpper(c);
     int child = node->firstChild;
     while (child >= 0 && entry.nodes[static_cast<std::size_t>(child)].character != upper) {

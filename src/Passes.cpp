@@ -164,6 +164,13 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
   }
 }
 
+[[gnu::always_inline]] inline std::optional<InstructionMatch> CAssembler::PassOneMatch(std::string_view statement) const {
+  if (nextStatement_ >= statements_.size()) return std::nullopt;
+  const SizedStatement& sized = statements_[nextStatement_];
+  if (sized.row < 0 || sized.operandOffset + sized.operandLength > statement.size()) return std::nullopt;
+  return InstructionMatch{sized.row, statement.substr(sized.operandOffset, sized.operandLength)};
+}
+
 bool CAssembler::RunStatements(std::string_view statements, bool firstPass) {
   return ForEachStatement(statements, [&](std::string_view statement) {
     if (statement.empty()) return true;
@@ -185,13 +192,6 @@ bool CAssembler::RunStatements(std::string_view statements, bool firstPass) {
     AdvanceLocation(size);
     return true;
   });
-}
-
-std::optional<InstructionMatch> CAssembler::PassOneMatch(std::string_view statement) const {
-  if (nextStatement_ >= statements_.size()) return std::nullopt;
-  const SizedStatement& sized = statements_[nextStatement_];
-  if (sized.row < 0 || sized.operandOffset + sized.operandLength > statement.size()) return std::nullopt;
-  return InstructionMatch{sized.row, statement.substr(sized.operandOffset, sized.operandLength)};
 }
 
 void CAssembler::AdvanceLocation(std::int64_t size) {

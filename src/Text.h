@@ -3,9 +3,11 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace torvik {
@@ -28,6 +30,52 @@ inline bool HasCharClass(char c, unsigned classes) {
 }
 inline bool IsAsciiLetter(char c) { return HasCharClass(c, kLetterClass); }
 inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The value of a character as a digit in a base up to 36: the decimal
+// digits, then the letters of either case from 10 on; kNotADigit for any
+// other character, which is no digit in any base.
+inline constexpr std::uint8_t kNotADigit = 99;
+inline constexpr std::array<std::uint8_t, 256> kDigitValues = [] {
+  std::array<std::uint8_t, 256> values{};
+  values.fill(kNotADigit);
+  for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
+  for (int c = 'a'; c <= 'z'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'Z'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
+  return values;
+}();
+inline int DigitValue(char c) { return kDigitValues[static_cast<unsigned char>(c)]; }
+
+// Blanks are spaces and tabs; the passes read lines whose tabs are spaces
+// already.
+inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// The first position at or after `pos` that holds no blank. Most places
+// hold none; sources indent with long runs of spaces, which are passed
+// eight at a time.
+inline std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
+  if (pos >= text.size() || !IsBlank(text[pos])) return pos;
+  constexpr std::uint64_t kEightSpaces = 0x2020202020202020u;
+  for (std::uint64_t eight = 0; pos + 8 <= text.size(); pos += 8) {
+    std::memcpy(&eight, text.data() + pos, 8);
+    const std::uint64_t others = eight ^ kEightSpaces;  // a byte not 0: no space
+    if (others == 0) continue;
+    if constexpr (std::endian::native == std::endian::little) pos += static_cast<std::size_t>(std::countr_zero(others) / 8);
+    break;
+  }
+  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  return pos;
+}
+
+// The byte that a backslash and `selector` stand for in a character
+// constant or a string: \" \' \0 and \\; none for any other character.
+inline std::optional<std::uint8_t> EscapedByte(char selector) {
+  switch (selector) {
+    case '"': return 0x22;
+    case '\'': return 0x27;
+    case '0': return 0x00;
+    case '\\': return 0x5C;
+    default: return std::nullopt;
+  }
+}
 inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

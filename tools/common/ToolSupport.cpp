@@ -12,14 +12,6 @@ namespace torvik::tools {
 
 namespace {
 
-int DigitValue(char c, int base) {
-  int value = -1;
-  if (IsAsciiDigit(c)) value = c - '0';
-  if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-  return value < base ? value : -1;
-}
-
 std::string HelpText(std::string_view program, std::string_view usage) {
   const std::string name(program);
   return "usage: " + name + " " + std::string(usage) + "\n       " + name + " --help | --version\n" +
@@ -51,8 +43,8 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t ma
   if (text.empty()) return std::nullopt;
   std::uint64_t value = 0;
   for (const char c : text) {
-    const int digit = DigitValue(c, base);
-    if (digit < 0) return std::nullopt;
+    const int digit = DigitValue(c);
+    if (digit >= base) return std::nullopt;
     value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
     if (value > max) return std::nullopt;
   }
