@@ -301,7 +301,7 @@ void CInstruction::AddRow(const InstructionEntry& row) {
     const std::size_t slot = MnemonicSlot(row.mnemonic);
     if (mnemonicSlots_[slot] == 0) {
       if (mnemonics_.empty()) mnemonics_.reserve(kMaxTableRows);  // places never move
-      mnemonics_.push_back(MnemonicRows{row.mnemonic, {}, {}, {}});
+      mnemonics_.push_back(MnemonicRows{row.mnemonic, {}, {}});
       // Most mnemonics have a few rows; room for them comes at once.
       mnemonics_.back().rows.reserve(kRowsAtOnce);
       mnemonicSlots_[slot] = static_cast<std::uint16_t>(mnemonics_.size());
@@ -313,72 +313,6 @@ void CInstruction::AddRow(const InstructionEntry& row) {
   entry.nodes.clear();  // a tree built before is rebuilt with the new row
   matches_.Clear();
   rows_.push_back(row);
-}
-
-void CInstruction::BuildTree(MnemonicRows& entry) const {
-  // A node for each character of each prefix at most, and the root.
-  std::size_t prefixCharacters = 0;
-  for (const int row : entry.rows) prefixCharacters += Row(row).pattern.size();
-  auto& nodes = entry.nodes;
-  nodes.reserve(prefixCharacters + 1);
-  nodes.assign(1, PrefixNode{});
-  std::vector<int> parent{-1};
-  parent.reserve(prefixCharacters + 1);
-  std::vector<int> endNode;  // where each row's prefix ends
-  endNode.reserve(entry.rows.size());
-  for (const int row : entry.rows) {
-    int node = 0;
-    for (const char c : Row(row).pattern) {
-      if (IsCaptureCharacter(c)) break;
-      int child = nodes[static_cast<std::size_t>(node)].firstChild;
-      while (child >= 0 && nodes[static_cast<std::size_t>(child)].character != c) {
-        child = nodes[static_cast<std::size_t>(child)].nextSibling;
-      }
-      if (child < 0) {
-        child = static_cast<int>(nodes.size());
-        PrefixNode created;
-        created.character = c;
-        created.nextSibling = nodes[static_cast<std::size_t>(node)].firstChild;
-        nodes[static_cast<std::size_t>(node)].firstChild = child;
-        nodes.push_back(created);
-        parent.push_back(node);
-      }
-      node = child;
-    }
-    endNode.push_back(node);
-  }
-  // The rows that end at each node, in table order, one list after another.
-  std::vector<int> ownStart(nodes.size() + 1, 0);
-  for (const int node : endNode) ++ownStart[static_cast<std::size_t>(node) + 1];
-  for (std::size_t n = 1; n < ownStart.size(); ++n) ownStart[n] += ownStart[n - 1];
-  std::vector<int> own(entry.rows.size());
-  std::vector<int> filled(ownStart.begin(), ownStart.end() - 1);
-  for (std::size_t i = 0; i < endNode.size(); ++i) {
-    own[static_cast<std::size_t>(filled[static_cast<std::size_t>(endNode[i])]++)] = entry.rows[i];
-  }
-  // A parent is made before its children, so its candidates are complete
-  // when a child merges them with its own rows, both in table order.
-  std::size_t total = 0;
-  for (std::size_t n = 0; n < nodes.size(); ++n) {
-    const int inherited = parent[n] < 0 ? 0 : nodes[static_cast<std::size_t>(parent[n])].candidateCount;
-    nodes[n].candidateStart = static_cast<int>(total);
-    nodes[n].candidateCount = inherited + ownStart[n + 1] - ownStart[n];
-    total += static_cast<std::size_t>(nodes[n].candidateCount);
-  }
-  auto& candidates = entry.candidates;
-  candidates.resize(total);
-  for (std::size_t n = 0; n < nodes.size(); ++n) {
-    const auto at = [&](int offset) { return candidates.begin() + offset; };
-    const auto ownBegin = own.begin() + ownStart[n];
-    const auto ownEnd = own.begin() + ownStart[n + 1];
-    if (parent[n] < 0) {
-      std::copy(ownBegin, ownEnd, at(nodes[n].candidateStart));
-      continue;
-    }
-    const PrefixNode& up = nodes[static_cast<std::size_t>(parent[n])];
-    std::merge(at(up.candidateStart), at(up.candidateStart + up.candidateCount), ownBegin, ownEnd,
-               at(nodes[n].candidateStart));
-  }
 }
 
 }  // namespace torvik

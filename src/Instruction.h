@@ -232,17 +232,16 @@ class CInstruction {
   // The tree of a mnemonic is built when a statement first uses it, since
   // a source uses only some of the table's mnemonics.
   struct PrefixNode {
+    char character = 0;  // the pattern character that leads here
+    int parent = -1;
     int firstChild = -1;
     int nextSibling = -1;
-    char character = 0;       // the pattern character that leads here
-    int candidateStart = 0;   // rows whose prefix ends here or above, in
-    int candidateCount = 0;   // MnemonicRows::candidates
+    std::vector<int> candidates;  // the rows whose prefix ends here or above
   };
   struct MnemonicRows {
     std::string_view name;  // as its first row spells it
     std::vector<int> rows;  // in table order
     std::vector<PrefixNode> nodes;
-    std::vector<int> candidates;
   };
   std::span<const int> Candidates(const MnemonicRows& entry, std::string_view operand) const;
   void BuildTree(MnemonicRows& entry) const;

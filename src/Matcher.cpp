@@ -91,10 +91,52 @@ CInstruction::Captures CInstruction::CapturesOf(const InstructionEntry& row, std
   return captures;
 }
 
+// A node for each fixed character that begins a pattern, under the node of
+// the characters before it. Each node keeps the rows whose prefix ends
+// there, and then those of the nodes above it as well: a parent is made
+// before its children, so its list is complete when a child merges it
+// with its own rows, both in table order.
+void CInstruction::BuildTree(MnemonicRows& entry) const {
+  std::vector<PrefixNode>& nodes = entry.nodes;
+  nodes.assign(1, PrefixNode{});
+  const auto childOf = [&nodes](int node, char c) {
+    int child = nodes[static_cast<std::size_t>(node)].firstChild;
+    while (child >= 0 && nodes[static_cast<std::size_t>(child)].character != c) {
+      child = nodes[static_cast<std::size_t>(child)].nextSibling;
+    }
+    if (child >= 0) return child;
+    PrefixNode created;
+    created.character = c;
+    created.parent = node;
+    created.nextSibling = nodes[static_cast<std::size_t>(node)].firstChild;
+    nodes.push_back(std::move(created));
+    child = static_cast<int>(nodes.size()) - 1;
+    nodes[static_cast<std::size_t>(node)].firstChild = child;
+    return child;
+  };
+  for (const int row : entry.rows) {
+    int node = 0;
+    for (const char c : Row(row).pattern) {
+      if (IsCaptureCharacter(c)) break;
+      node = childOf(node, c);
+    }
+    nodes[static_cast<std::size_t>(node)].candidates.push_back(row);
+  }
+  for (std::size_t n = 1; n < nodes.size(); ++n) {
+    const std::vector<int>& inherited = nodes[static_cast<std::size_t>(nodes[n].parent)].candidates;
+    const std::vector<int>& own = nodes[n].candidates;
+    std::vector<int> merged(inherited.size() + own.size());
+    std::merge(inherited.begin(), inherited.end(), own.begin(), own.end(), merged.begin());
+    nodes[n].candidates = std::move(merged);
+  }
+}
+
+// The rows that may fit an operand: those of the node that its upper-cased
+// characters lead to, passing blanks as the walk of a pattern does.
 std::span<const int> CInstruction::Candidates(const MnemonicRows& entry, std::string_view operand) const {
   const PrefixNode* node = &entry.nodes.front();
   for (const char c : operand) {
-    if (IsBlank(c)) continue;  // as the walk of a pattern passes blanks
+    if (IsBlank(c)) continue;
     const char upper = AsciiUpper(c);
     int child = node->firstChild;
     while (child >= 0 && entry.nodes[static_cast<std::size_t>(child)].character != upper) {
@@ -103,8 +145,7 @@ std::span<const int> CInstruction::Candidates(const MnemonicRows& entry, std::st
     if (child < 0) break;
     node = &entry.nodes[static_cast<std::size_t>(child)];
   }
-  return std::span<const int>(entry.candidates).subspan(static_cast<std::size_t>(node->candidateStart),
-                                                         static_cast<std::size_t>(node->candidateCount));
+  return node->candidates;
 }
 
 std::size_t CInstruction::MnemonicSlot(std::string_view mnemonic) const {
