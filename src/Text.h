@@ -58,7 +58,9 @@ inline std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
     std::memcpy(&eight, text.data() + pos, 8);
     const std::uint64_t others = eight ^ kEightSpaces;  // a byte not 0: no space
     if (others == 0) continue;
-    if constexpr (std::endian::native == std::endian::little) pos += static_cast<std::size_t>(std::countr_zero(others) / 8);
+    if constexpr (std::endian::native == std::endian::little) {
+      pos += static_cast<std::size_t>(std::countr_zero(others) / 8);
+    }
     break;
   }
   while (pos < text.size() && IsBlank(text[pos])) ++pos;

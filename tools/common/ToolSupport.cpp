@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
@@ -59,6 +60,24 @@ std::string Hex(std::uint32_t value, int digits) {
     value >>= 4;
   }
   return text;
+}
+
+std::string DumpRow(std::span<const std::uint8_t> bytes) {
+  std::string hex;
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    hex += ' ';
+    hex += Hex(byte, 2);
+    text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+  }
+  hex.resize(3 * kDumpRowBytes, ' ');
+  return hex + "  |" + text + "|";
+}
+
+std::string LineNumberColumn(std::uint32_t number) {
+  constexpr std::size_t kColumns = 5;
+  const std::string digits = std::to_string(number);
+  return std::string(kColumns - std::min(kColumns, digits.size()), ' ') + digits;
 }
 
 std::optional<std::vector<std::uint8_t>> ReadInputFile(const std::string& path, std::uint64_t maxBytes,
