@@ -60,7 +60,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
     Error(kErrCannotOpenFile, kIntermediateName);
     return false;
   }
-  const CPreprocessor::WrittenLines lines = preprocessor_.Written();
+  const CPreprocessor::PreparedLines lines = preprocessor_.Prepared();
   CollectDeclaredExternals(lines);
   Message("First pass...");
   locationCounter_ = 0;

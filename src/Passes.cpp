@@ -13,10 +13,10 @@ namespace torvik {
 // Names that `.ext` declares anywhere before the end directive. An operand
 // that names one takes an extra byte already in pass 1, also when the
 // declaration comes after the use.
-void CAssembler::CollectDeclaredExternals(const CPreprocessor::WrittenLines& lines) {
+void CAssembler::CollectDeclaredExternals(const CPreprocessor::PreparedLines& lines) {
   declaredExternals_.clear();
   // Only a line with a '.' can hold a directive.
-  lines.ForEachHolding('.', [this](const SourceLine raw) {
+  lines.ForEachHolding('.', [this](const CPreprocessor::PreparedLine raw) {
     const LineFields fields = SplitLine(raw.text);
     if (fields.assignment) return true;
     return ForEachStatement(fields.statements, [this](std::string_view statement) {
@@ -31,11 +31,11 @@ void CAssembler::CollectDeclaredExternals(const CPreprocessor::WrittenLines& lin
   });
 }
 
-void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
+void CAssembler::FirstPass(const CPreprocessor::PreparedLines& lines) {
   statements_.clear();
   statements_.reserve(lines.size());
   keepingSizes_ = true;
-  for (const SourceLine raw : lines) {
+  for (const CPreprocessor::PreparedLine raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) {
       ErrorNum(kErrLineTooLong, static_cast<std::int32_t>(kLineReadLimit));
@@ -87,10 +87,10 @@ std::size_t CAssembler::CollectLabel(std::string_view line) {
   return end;
 }
 
-void CAssembler::SecondPass(const CPreprocessor::WrittenLines& lines) {
+void CAssembler::SecondPass(const CPreprocessor::PreparedLines& lines) {
   nextStatement_ = 0;
   nextRepeat_ = 0;
-  for (const SourceLine raw : lines) {
+  for (const CPreprocessor::PreparedLine raw : lines) {
     ++lineCounter_;
     if (raw.tooLong || raw.text.empty()) continue;
     const LineFields fields = SplitLine(raw.text);
