@@ -236,7 +236,7 @@ class CInstruction {
     int parent = -1;
     int firstChild = -1;
     int nextSibling = -1;
-    std::vector<int> candidates;  // the rows whose prefix ends here or above
+    std::vector<int> candidates;  // the rows whose prefix ends here or above, in table order
   };
   struct MnemonicRows {
     std::string_view name;  // as its first row spells it
