@@ -98,6 +98,9 @@ CInstruction::Captures CInstruction::CapturesOf(const InstructionEntry& row, std
 // with its own rows, both in table order.
 void CInstruction::BuildTree(MnemonicRows& entry) const {
   std::vector<PrefixNode>& nodes = entry.nodes;
+  std::size_t prefixCharacters = 0;  // a node for each of them at most, and the root
+  for (const int row : entry.rows) prefixCharacters += Row(row).pattern.size();
+  nodes.reserve(prefixCharacters + 1);
   nodes.assign(1, PrefixNode{});
   const auto childOf = [&nodes](int node, char c) {
     int child = nodes[static_cast<std::size_t>(node)].firstChild;
