@@ -13,6 +13,7 @@
 #include "Assembler.h"
 #include "Files.h"
 #include "Intermediate.h"
+#include "Messages.h"
 #include "Objectfile.h"
 
 namespace torvik::fuzz {
@@ -36,11 +37,6 @@ constexpr std::string_view kSeparator = "\n;--\n";
 // What a failed run must leave in the place of the object file.
 constexpr std::string_view kOlderObject = "an older object file";
 
-constexpr int kErrorCodes[] = {100, 101, 102, 103, 104, 105, 200, 201, 202, 203, 204, 205, 206, 207, 208,
-                               209, 210, 211, 212, 213, 214, 215, 216, 217, 218, 219, 220, 221, 222, 223,
-                               224, 225, 300, 301, 302, 303, 304, 305, 306, 307, 308, 400, 401, 402, 403,
-                               404, 405, 406, 407, 408, 409};
-constexpr int kWarningCodes[] = {200, 201, 300, 301, 400, 401, 402};
 constexpr std::size_t kMaxPrintedLine = 255;
 
 // A source that uses labels of every kind, assignments, externals, every
@@ -140,23 +136,18 @@ int CodeOf(std::string_view line, std::string_view prefix) {
   return code;
 }
 
-template <std::size_t N>
-bool Known(const int (&codes)[N], int code) {
-  return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
-}
-
 std::string ExpandedDirectly();
 
 void CheckRun(bool written, const std::string& output) {
   if (output.empty() || output.back() != '\n') Fail("output does not end with a newline", output);
   const auto lines = Lines(output);
   bool assembling = false, firstPass = false, secondPass = false, summary = false;
-  bool previousWas206 = false;
+  bool previousWasTableFull = false;  // that message ends with an empty line
   int errors = 0, warnings = 0, summaryErrors = -1, summaryWarnings = -1;
   for (const auto& line : lines) {
     if (line.size() > kMaxPrintedLine) Fail("a line longer than " + std::to_string(kMaxPrintedLine), output);
-    const bool was206 = previousWas206;
-    previousWas206 = false;
+    const bool afterTableFull = previousWasTableFull;
+    previousWasTableFull = false;
     if (StartsWith(line, "Loading instruction table \"")) {
       if (assembling) Fail("table loaded during the run", output);
     } else if (StartsWith(line, "Assembling \"")) {
@@ -176,16 +167,16 @@ void CheckRun(bool written, const std::string& output) {
       }
       summary = true;
     } else if (const int code = CodeOf(line, "Error #"); code >= 0) {
-      if (!Known(kErrorCodes, code)) Fail("unknown error code " + std::to_string(code), output);
+      if (FindMessage(kErrors, code) == nullptr) Fail("unknown error code " + std::to_string(code), output);
       if (assembling && !summary) ++errors;
       // After the summary only the object file can fail to be created.
-      if (summary && code != 100) Fail("error after the summary", output);
-      previousWas206 = code == 206;
+      if (summary && code != kErrCannotOpenFile) Fail("error after the summary", output);
+      previousWasTableFull = code == kErrSymbolTableFull;
     } else if (const int wcode = CodeOf(line, "Warning #"); wcode >= 0) {
-      if (!Known(kWarningCodes, wcode)) Fail("unknown warning code " + std::to_string(wcode), output);
+      if (FindMessage(kWarnings, wcode) == nullptr) Fail("unknown warning code " + std::to_string(wcode), output);
       if (summary) Fail("warning after the summary", output);
       if (assembling) ++warnings;
-    } else if (!(line.empty() && was206)) {
+    } else if (!(line.empty() && afterTableFull)) {
       Fail("unexpected line: " + line, output);
     }
   }

@@ -29,17 +29,17 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
   Message("Assembling \"%s\"", sourcePath);
   IntermediateFile intermediate;
   if (!intermediate.Create()) {
-    Error(100, kIntermediateName);
+    Error(kErrCannotOpenFile, kIntermediateName);
     return false;
   }
   // A source that is the intermediate file itself would be emptied by the
   // expansion; refuse it before anything is written.
   if (IdentityOfPath(sourcePath) == intermediate.Identity()) {
-    Error(100, sourcePath);
+    Error(kErrCannotOpenFile, sourcePath);
     return false;
   }
   if (!intermediate.Truncate()) {
-    Error(100, kIntermediateName);
+    Error(kErrCannotOpenFile, kIntermediateName);
     return false;
   }
   preprocessor_.Forbid(intermediate.Identity());
@@ -50,17 +50,17 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
   preprocessor_.DeferWriting(true);
   preprocessor_.Process(sourcePath, intermediate.Writer(), true);
   if (HasErrors()) {
-    if (!FillIntermediate(intermediate)) Error(100, kIntermediateName);
+    if (!FillIntermediate(intermediate)) Error(kErrCannotOpenFile, kIntermediateName);
     return false;
   }
 
   // The file must still be there and be the one this run holds.
   if (!intermediate.StillNamed()) {
     FillIntermediate(intermediate);
-    Error(100, kIntermediateName);
+    Error(kErrCannotOpenFile, kIntermediateName);
     return false;
   }
-  const CPreprocessor::WrittenLines lines = preprocessor_.Written();
+  const CPreprocessor::PreparedLines lines = preprocessor_.Prepared();
   CollectDeclaredExternals(lines);
   Message("First pass...");
   locationCounter_ = 0;
@@ -71,7 +71,7 @@ bool CAssembler::Assemble(const std::string& tablePath, const std::string& sourc
     lineCounter_ = 0;
     if (!intermediate.StillNamed()) {
       FillIntermediate(intermediate);
-      Error(100, kIntermediateName);
+      Error(kErrCannotOpenFile, kIntermediateName);
       return false;
     }
     Message("Second pass...");
@@ -98,12 +98,12 @@ bool CAssembler::WriteObject(const std::string& objectPath) {
     case OutputStatus::Written:
       return true;
     case OutputStatus::NamesAnInput:
-      Error(228, objectPath);
+      Error(kErrOutputIsInput, objectPath);
       return false;
     case OutputStatus::CannotWrite:
       break;
   }
-  Error(100, objectPath);
+  Error(kErrCannotOpenFile, objectPath);
   return false;
 }
 

@@ -14,6 +14,7 @@
 #include "Expression.h"
 #include "Files.h"
 #include "Instruction.h"
+#include "Messages.h"
 #include "Objectfile.h"
 #include "Preprocessor.h"
 #include "Statement.h"
@@ -70,9 +71,6 @@ struct Evaluation {
   std::string_view boundTarget;
   ProbeStandIn standIn;
 };
-
-// One line of the intermediate file as the passes read it.
-using SourceLine = CPreprocessor::WrittenLine;
 
 
 // Where a run's messages go, one whole line at a time.
@@ -183,11 +181,11 @@ class CAssembler {
   static void ForEachIdentifier(std::string_view text, Visit visit);
 
   // The passes over the intermediate file.
-  void CollectDeclaredExternals(const CPreprocessor::WrittenLines& lines);
-  void FirstPass(const CPreprocessor::WrittenLines& lines);
+  void CollectDeclaredExternals(const CPreprocessor::PreparedLines& lines);
+  void FirstPass(const CPreprocessor::PreparedLines& lines);
   std::optional<LineFields> DefineLabel(std::string_view line);
   std::size_t CollectLabel(std::string_view line);
-  void SecondPass(const CPreprocessor::WrittenLines& lines);
+  void SecondPass(const CPreprocessor::PreparedLines& lines);
   std::optional<InstructionMatch> PassOneMatch(std::string_view statement) const;
   void CheckStatementSize(std::int64_t size);
   // Runs the statements of a line; false when a directive ended the pass.

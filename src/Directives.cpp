@@ -43,9 +43,9 @@ std::int64_t CAssembler::Directive(std::string_view text, bool firstPass, bool e
   const DirectiveHead head = ParseDirectiveHead(text);
   if (!head.hasArgument) {
     if (!IsDirectiveName(head.name)) {
-      Error(305, head.name);
+      Error(kErrUnknownDirective, head.name);
     } else if (!EqualsIgnoringCase(head.name, "end")) {
-      Error(306, "");
+      Error(kErrValueExpected, "");
     }
     return 0;
   }
@@ -59,16 +59,16 @@ std::int64_t CAssembler::Directive(std::string_view text, bool firstPass, bool e
   if (NameIs(name, "dbs", "bytes")) return DirectiveReserve(argument, emit, 1);
   if (NameIs(name, "dws", "words")) return DirectiveReserve(argument, emit, 2);
   if (NameIs(name, "end")) return -1;
-  Error(305, name);
+  Error(kErrUnknownDirective, name);
   return 0;
 }
 
 std::int64_t CAssembler::DirectiveExternal(std::string_view argument, bool firstPass) {
   const CollectedName collected = CollectExternalName(argument);
   switch (collected.error) {
-    case 201: ErrorNum(201, static_cast<std::int32_t>(kMaxNameLength)); break;
-    case 204: Error(204, ""); break;
-    case 208: ErrorNum(208, static_cast<std::int8_t>(collected.badChar)); break;
+    case kErrLabelTooLong: ErrorNum(kErrLabelTooLong, static_cast<std::int32_t>(kMaxNameLength)); break;
+    case kErrLabelStartsWithDigit: Error(kErrLabelStartsWithDigit, ""); break;
+    case kErrBadExternalCharacter: ErrorNum(kErrBadExternalCharacter, static_cast<std::int8_t>(collected.badChar)); break;
     default: break;
   }
   if (firstPass) symbols_.Define(collected.name, 0, true, false, false, std::nullopt);
@@ -79,15 +79,9 @@ std::int32_t CAssembler::StringByte(std::string_view body, std::size_t& pos) {
   const char c = body[pos++];
   if (c != '\\') return static_cast<unsigned char>(c);
   const char escaped = body[pos++];
-  switch (escaped) {
-    case '"': return 0x22;
-    case '\'': return 0x27;
-    case '0': return 0x00;
-    case '\\': return 0x5C;
-    default:
-      Error(307, std::string_view(&escaped, 1));
-      return static_cast<unsigned char>(escaped);
-  }
+  if (const auto byte = EscapedByte(escaped)) return *byte;
+  Error(kErrBadEscape, std::string_view(&escaped, 1));
+  return static_cast<unsigned char>(escaped);
 }
 
 std::int64_t CAssembler::DirectiveBytes(std::string_view argument, bool emit) {
@@ -100,7 +94,7 @@ std::int64_t CAssembler::DirectiveBytes(std::string_view argument, bool emit) {
     if (argument[pos] == '"') {
       const std::size_t close = ClosingQuote(argument, pos + 1);
       if (close == std::string_view::npos) {
-        Error(308, "");
+        Error(kErrNoClosingQuote, "");
         break;
       }
       const std::string_view body = argument.substr(pos + 1, close - pos - 1);
@@ -116,12 +110,12 @@ std::int64_t CAssembler::DirectiveBytes(std::string_view argument, bool emit) {
       ++count;
       const Evaluation value = EvaluateTracked(item);
       if (ExternalLinks(item, value, std::nullopt).Any()) {
-        Error(211, "");
+        Error(kErrExternalInData, "");
       } else if (value.relocation != 0 || value.nonlinear) {
         // One byte of an address cannot be relocated.
-        Error(217, "");
+        Error(kErrRelocatableAsByte, "");
       }
-      if (value.value > 255) Warning(301, "");
+      if (value.value > 255) Warning(kWarnValueTruncated8, "");
       if (emit) Emit(static_cast<std::uint8_t>(value.value & 0xFF));
     }
     if (comma == std::string_view::npos) break;
@@ -142,8 +136,8 @@ std::int64_t CAssembler::DirectiveWords(std::string_view argument, bool firstPas
       const Evaluation evaluation = EvaluateTracked(item);
       value = evaluation.value;
       CheckRelocatable(item, static_cast<std::int32_t>(locationCounter_ + count), &evaluation);
-      if (ExternalLinks(item, evaluation, std::nullopt).Any()) Error(211, "");
-      if (value > 65535) Warning(300, "");
+      if (ExternalLinks(item, evaluation, std::nullopt).Any()) Error(kErrExternalInData, "");
+      if (value > 65535) Warning(kWarnValueTruncated16, "");
     }
     count += 2;
     if (emit) {
@@ -165,11 +159,11 @@ std::int64_t CAssembler::DirectivePad(std::string_view argument, bool emit) {
   const Evaluation evaluation = EvaluateTracked(argument);
   const std::int32_t target = evaluation.value;
   if (!IsConstantArgument(argument, evaluation)) {
-    Error(223, "");
+    Error(kErrPadNotConstant, "");
     return 0;
   }
   if (locationCounter_ > target) {
-    Error(218, "");
+    Error(kErrPadBackwards, "");
     return 0;
   }
   const std::int64_t size = std::int64_t{target} - locationCounter_;
@@ -181,11 +175,11 @@ std::int64_t CAssembler::DirectiveReserve(std::string_view argument, bool emit, 
   const Evaluation evaluation = EvaluateTracked(argument);
   const std::int32_t count = evaluation.value;
   if (!IsConstantArgument(argument, evaluation)) {
-    Error(222, "");
+    Error(kErrSizeNotConstant, "");
     return 0;
   }
   if (count < 0) {
-    Error(224, "");
+    Error(kErrNegativeSize, "");
     return 0;
   }
   const std::int64_t size = std::int64_t{count} * unit;
@@ -196,7 +190,7 @@ std::int64_t CAssembler::DirectiveReserve(std::string_view argument, bool emit, 
 std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
   bool unterminated = false;
   const std::string name = BinaryFileName(argument, unterminated);
-  if (unterminated) Error(308, "");
+  if (unterminated) Error(kErrNoClosingQuote, "");
   // Opened without waiting, so that a pipe with no writer cannot hang the
   // run; only a regular file can be sized.
   const UniqueFile file = platform::Open(name, platform::OpenFor::ReadingWithoutWaiting);
@@ -207,7 +201,7 @@ std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
                       !(intermediateIdentity_ && status->identity == *intermediateIdentity_);
   const auto found = usable ? platform::SizeBySeeking(file.Get()) : std::nullopt;
   if (!found || *found > INT32_MAX) {
-    Error(219, name);
+    Error(kErrCannotOpenBinary, name);
     return 0;
   }
   const auto size = static_cast<std::int64_t>(*found);
@@ -222,7 +216,7 @@ std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
       const std::int64_t got = ReadAll(file.Get(), chunk, want);
       for (std::int64_t i = 0; i < got && !image_.HasOverflowed(); ++i) Emit(chunk[i]);
       if (got != static_cast<std::int64_t>(want)) {
-        Error(219, name);
+        Error(kErrCannotOpenBinary, name);
         break;
       }
       remaining -= got;
@@ -232,7 +226,7 @@ std::int64_t CAssembler::DirectiveBinary(std::string_view argument, bool emit) {
 }
 
 void CAssembler::Emit(std::uint8_t byte) {
-  if (image_.EmitByte(byte) == CObjectFile::EmitResult::Overflowed) ErrorNum(207, kMaxCodeBytes);
+  if (image_.EmitByte(byte) == CObjectFile::EmitResult::Overflowed) ErrorNum(kErrCodeOverflow, kMaxCodeBytes);
 }
 
 void CAssembler::EmitFill(std::uint8_t byte, std::int64_t count) {

@@ -62,8 +62,8 @@ int CInstruction::Encode(std::string_view statement, const std::optional<Instruc
 // A one-byte value can be neither an address nor an external symbol: the
 // object format relocates and links 16-bit fields only.
 void CInstruction::CheckByteLinks(std::string_view text, const Evaluation& evaluation) {
-  if (owner_.ExternalLinks(text, evaluation, std::nullopt).Any()) owner_.Error(212, "");
-  if (owner_.CheckRelocatable(text, std::nullopt, &evaluation)) owner_.Error(217, "");
+  if (owner_.ExternalLinks(text, evaluation, std::nullopt).Any()) owner_.Error(kErrExternalAsByte, "");
+  if (owner_.CheckRelocatable(text, std::nullopt, &evaluation)) owner_.Error(kErrRelocatableAsByte, "");
 }
 
 void CInstruction::EmitOpcode(const InstructionEntry& row, std::string_view operand) {
@@ -78,7 +78,7 @@ void CInstruction::EmitOpcode(const InstructionEntry& row, std::string_view oper
   const std::int32_t bit = evaluation.value;
   CheckByteLinks(operand, evaluation);
   for (int i = count - 1; i >= 1; --i) owner_.Emit(row.opcode[static_cast<std::size_t>(i)]);
-  if (bit >= 8) owner_.Warning(402, "");
+  if (bit >= 8) owner_.Warning(kWarnBadBitNumber, "");
   const std::int32_t remainder = bit % 8;
   owner_.Emit(static_cast<std::uint8_t>((row.opcode[0] + 8 * remainder) & 0xFF));
 }
@@ -92,21 +92,21 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
   const std::int32_t value = evaluation.value;
 
   if (row.IsRelativeRow()) {
-    if (owner_.ExternalLinks(operand, evaluation, std::nullopt).Any()) owner_.Error(215, "");
+    if (owner_.ExternalLinks(operand, evaluation, std::nullopt).Any()) owner_.Error(kErrExternalJumpTarget, "");
     const std::int64_t displacement = std::int64_t{value} - (std::int64_t{start} + row.length);
-    if (displacement < -128 || displacement > 127) owner_.Error(213, "");
+    if (displacement < -128 || displacement > 127) owner_.Error(kErrJumpTooLong, "");
     owner_.Emit(static_cast<std::uint8_t>(displacement & 0xFF));
     return 0;
   }
 
   if (count == 1) {
     CheckByteLinks(operand, evaluation);
-    if (value > 255) owner_.Warning(401, "");
+    if (value > 255) owner_.Warning(kWarnOperandTruncated8, "");
     owner_.Emit(static_cast<std::uint8_t>(value & 0xFF));
     return 0;
   }
 
-  if (value > 65535) owner_.Warning(400, "");
+  if (value > 65535) owner_.Warning(kWarnOperandTruncated16, "");
   owner_.Emit(static_cast<std::uint8_t>(value & 0xFF));
   owner_.Emit(static_cast<std::uint8_t>((value >> 8) & 0xFF));
   // References and relocations name the operand's first byte, which
@@ -115,7 +115,7 @@ int CInstruction::EmitOperand(const InstructionEntry& row, std::string_view oper
       static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(row.opcodeCount));
   const bool external = owner_.ExternalLinks(operand, evaluation, operandAddress).external;
   if (external) {
-    if (!TakesExternalOperand(row.FirstEmittedByte())) owner_.Error(407, "");
+    if (!TakesExternalOperand(row.FirstEmittedByte())) owner_.Error(kErrNoExternalOperand, "");
     owner_.Emit(0);
   }
   owner_.CheckRelocatable(operand, operandAddress, &evaluation);
@@ -134,7 +134,7 @@ CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry
     return out;
   };
   if (IsBlank(text)) {
-    if (!operand.emptyIsZero) owner_.Error(306, "");
+    if (!operand.emptyIsZero) owner_.Error(kErrValueExpected, "");
     return bytes(0, operand.width == 0 ? 1 : operand.width);
   }
   const Evaluation evaluation = owner_.EvaluateTracked(text);
@@ -142,39 +142,39 @@ CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry
   switch (operand.type) {
     case OperandType::UnsignedByte:
       CheckByteLinks(text, evaluation);
-      if (value > 255) owner_.Warning(401, "");
+      if (value > 255) owner_.Warning(kWarnOperandTruncated8, "");
       return bytes(value, 1);
     case OperandType::SignedByte:
       CheckByteLinks(text, evaluation);
-      if (value < -128 || value > 127) owner_.Error(226, "");
+      if (value < -128 || value > 127) owner_.Error(kErrSignedByteRange, "");
       return bytes(value, 1);
     case OperandType::BigEndianWord:
       CheckByteLinks(text, evaluation);
-      if (value > 65535) owner_.Warning(400, "");
+      if (value > 65535) owner_.Warning(kWarnOperandTruncated16, "");
       return bytes(((value & 0xFF) << 8) | ((value >> 8) & 0xFF), 2);
     case OperandType::Word: {
       // An external operand is followed by one byte 0.
-      if (value > 65535) owner_.Warning(400, "");
+      if (value > 65535) owner_.Warning(kWarnOperandTruncated16, "");
       const bool external = owner_.ExternalLinks(text, evaluation, address).external;
-      if (external && !TakesExternalOperand(row.FirstEmittedByte())) owner_.Error(407, "");
+      if (external && !TakesExternalOperand(row.FirstEmittedByte())) owner_.Error(kErrNoExternalOperand, "");
       owner_.CheckRelocatable(text, address, &evaluation);
       return bytes(value & 0xFFFF, external ? 3 : 2);
     }
     case OperandType::RelativeTarget: {
-      if (owner_.ExternalLinks(text, evaluation, std::nullopt).Any()) owner_.Error(215, "");
+      if (owner_.ExternalLinks(text, evaluation, std::nullopt).Any()) owner_.Error(kErrExternalJumpTarget, "");
       const std::int64_t displacement = std::int64_t{value} - (std::int64_t{start} + row.length);
-      if (displacement < -128 || displacement > 127) owner_.Error(213, "");
+      if (displacement < -128 || displacement > 127) owner_.Error(kErrJumpTooLong, "");
       return bytes(static_cast<std::int32_t>(displacement & 0xFF), 1);
     }
     case OperandType::BitNumber:
       CheckByteLinks(text, evaluation);
-      if (value >= 8) owner_.Warning(402, "");
+      if (value >= 8) owner_.Warning(kWarnBadBitNumber, "");
       return bytes(8 * (value % 8), 1);
     case OperandType::HighPage:
       // The instruction reaches $FF00 plus its byte, so an address there
       // and the byte alone mean the same; nothing else can be reached.
       CheckByteLinks(text, evaluation);
-      if (!(value >= 0 && value <= 0xFF) && !(value >= 0xFF00 && value <= 0xFFFF)) owner_.Error(227, "");
+      if (!(value >= 0 && value <= 0xFF) && !(value >= 0xFF00 && value <= 0xFFFF)) owner_.Error(kErrOutsideHighPage, "");
       return bytes(value, 1);
   }
   return bytes(0, 1);

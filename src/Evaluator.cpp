@@ -42,19 +42,13 @@ void CombineRelocation(Operation op, Evaluation& result, const Evaluation& opera
   }
 }
 
-// The blanks and tabs that may follow a token.
-std::size_t SkipSpacing(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-  return pos;
-}
-
 }  // namespace
 
 // Notes in `result` the external symbols an operand names; a second one
 // of a kind cannot be recorded, so it ends the evaluation (reported).
 bool CAssembler::Link(const Evaluation& operand, Evaluation& result) {
   if ((operand.external && result.external) || (operand.bound && result.bound)) {
-    Error(210, "");
+    Error(kErrTwoExternals, "");
     return false;
   }
   if (operand.external) {
@@ -104,17 +98,15 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
   Level level;
   Evaluation& result = level.result;  // it also collects the external symbols named
   Operation pending = Operation::Assign;
-  std::size_t pos = 0;
+  // Each token is followed by its blanks, so only those that begin the
+  // text are left to pass; blanks alone are no expression.
+  std::size_t pos = SkipBlanks(text, 0);
+  if (pos == text.size() && pos > 0) Error(kErrInvalidExpression, text);
   while (pos < text.size()) {
-    while (pos < text.size() && text[pos] == ' ') ++pos;
-    if (pos == text.size()) {
-      Error(300, text);
-      break;
-    }
     const ExprToken token = NextToken(text, pos);
     if (token.kind == ExprToken::Kind::Operator) {
       pending = token.op;
-      pos = SkipSpacing(text, token.end);
+      pos = SkipBlanks(text, token.end);
       continue;
     }
     if (token.kind == ExprToken::Kind::Close) {
@@ -122,7 +114,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
         level.closeAt = token.end;
         level.Finish(Level::End::Closed);
       } else {
-        Error(302, "");
+        Error(kErrNoOpeningParenthesis, "");
         level.Finish(Level::End::Text);
         result.standIn.complete = false;  // the tokens after it are not read
       }
@@ -135,7 +127,7 @@ CAssembler::Level CAssembler::EvaluateLevel(std::string_view text, std::int32_t 
       return level;
     }
     if (operand.then == Then::CombineLast) break;
-    pos = SkipSpacing(text, operand.next);
+    pos = SkipBlanks(text, operand.next);
   }
   level.Finish(Level::End::Text);
   return level;
@@ -161,8 +153,8 @@ inline CAssembler::Operand CAssembler::ReadOperand(std::string_view text, std::s
       evaluation.relocation = 1;
       break;
     case ExprToken::Kind::CharConstant:
-      if (token.badEscape) Error(307, std::string_view(&token.escapeChar, token.escapeChar == '\0' ? 0 : 1));
-      if (token.unterminated) Error(304, "");
+      if (token.badEscape) Error(kErrBadEscape, std::string_view(&token.escapeChar, token.escapeChar == '\0' ? 0 : 1));
+      if (token.unterminated) Error(kErrBadCharacterConstant, "");
       if (token.endsEvaluation) operand.then = Operand::Then::End;
       evaluation.value = token.value;
       break;
@@ -181,7 +173,7 @@ inline CAssembler::Operand CAssembler::ReadOperand(std::string_view text, std::s
     case ExprToken::Kind::Close:
     case ExprToken::Kind::Invalid:
     case ExprToken::Kind::End:
-      Error(300, text);
+      Error(kErrInvalidExpression, text);
       operand.then = Operand::Then::Skip;
       break;
   }
@@ -214,12 +206,12 @@ inline bool CAssembler::Combine(Evaluation& result, Operation pending, const Ope
   const Evaluation& operand = read.evaluation;
   const bool linkedBefore = result.external || result.bound;
   if (!Link(operand, result)) return false;
-  if (read.then == Operand::Then::CombineLast) Error(303, "");
+  if (read.then == Operand::Then::CombineLast) Error(kErrNoClosingParenthesis, "");
   result.standIn.divides = result.standIn.divides || operand.standIn.divides || pending == Operation::Divide;
   bool divisionByZero = false;
   const std::int32_t value = ApplyOperation(pending, result.value, operand.value, divisionByZero);
   if (divisionByZero) {
-    Error(301, "");
+    Error(kErrDivisionByZero, "");
   } else {
     CombineRelocation(pending, result, operand);
     result.value = value;
@@ -230,7 +222,7 @@ inline bool CAssembler::Combine(Evaluation& result, Operation pending, const Ope
   const bool operandLinked = operand.external || operand.bound;
   if ((linked && !IsArithmetic(pending)) || (operandLinked && pending == Operation::Subtract) ||
       (linkedBefore && pending == Operation::Assign)) {
-    Error(209, "");
+    Error(kErrExternalNotAdded, "");
     return false;
   }
   return true;
@@ -252,7 +244,7 @@ template <typename Visit>
 void CAssembler::ForEachIdentifier(std::string_view text, Visit visit) {
   std::size_t pos = 0;
   while (pos < text.size()) {
-    if (text[pos] == ' ' || text[pos] == '\t') {
+    if (IsBlank(text[pos])) {
       ++pos;
       continue;
     }
@@ -265,7 +257,7 @@ void CAssembler::ForEachIdentifier(std::string_view text, Visit visit) {
 
 void CAssembler::RecordExternalRef(std::string_view name, std::int32_t address) {
   if (image_.AddExternalRef(name, address) == CObjectFile::RefResult::TooManyExternals) {
-    ErrorNum(225, kMaxExternalSymbols);
+    ErrorNum(kErrTooManyExternals, kMaxExternalSymbols);
   }
 }
 
@@ -342,12 +334,12 @@ bool CAssembler::CheckRelocatable(std::string_view text, std::optional<std::int3
   const Evaluation first = reusable ? *placed : EvaluateTracked(text, 0);
   if (first.standIn.CanStandInFor(Probe::MovedValue, reportSerial_)) {
     if (!first.nonlinear && first.relocation == 0) return false;
-    if (first.nonlinear || first.relocation != 1) Error(214, "");
+    if (first.nonlinear || first.relocation != 1) Error(kErrCannotRelocate, "");
   } else {
     const std::int32_t moved = Evaluate(text, kRelocationProbeOffset);
     if (!first.nonlinear && moved == first.value) return false;
     const std::uint32_t shift = static_cast<std::uint32_t>(moved) - static_cast<std::uint32_t>(first.value);
-    if (first.nonlinear || shift != static_cast<std::uint32_t>(kRelocationProbeOffset)) Error(214, "");
+    if (first.nonlinear || shift != static_cast<std::uint32_t>(kRelocationProbeOffset)) Error(kErrCannotRelocate, "");
   }
   if (recordAt) image_.AddLocalReloc(*recordAt);
   return true;

@@ -1,6 +1,5 @@
 #include "Expression.h"
 
-#include <array>
 #include <limits>
 
 namespace torvik {
@@ -8,18 +7,6 @@ namespace torvik {
 namespace {
 
 bool IsConversionSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// The value of each character as a digit in bases up to 36; 99 for none.
-constexpr std::array<std::uint8_t, 256> kDigitValues = [] {
-  std::array<std::uint8_t, 256> values{};
-  values.fill(99);
-  for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
-  for (int c = 'a'; c <= 'z'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'Z'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
-  return values;
-}();
-
-inline int DigitValue(char c) { return kDigitValues[static_cast<unsigned char>(c)]; }
 
 // The operator that starts with `c` (and `next`), and its length; 0 when
 // none does. Two-character operators are tried before one-character ones.
@@ -65,20 +52,17 @@ ExprToken CharacterConstant(std::string_view text, std::size_t pos) {
   }
   if (first == '\\') {
     const char selector = At(text, p + 1);
-    switch (selector) {
-      case '"': token.value = 34; break;
-      case '\'': token.value = 39; break;
-      case '0': token.value = 0; break;
-      case '\\': token.value = 92; break;
-      default:
-        token.badEscape = true;
-        token.escapeChar = selector;
-        token.value = 0;
-        if (selector == '\0') {
-          token.unterminated = token.endsEvaluation = true;
-          token.end = p + 1;
-          return token;
-        }
+    if (const auto byte = EscapedByte(selector)) {
+      token.value = *byte;
+    } else {
+      token.badEscape = true;
+      token.escapeChar = selector;
+      token.value = 0;
+      if (selector == '\0') {
+        token.unterminated = token.endsEvaluation = true;
+        token.end = p + 1;
+        return token;
+      }
     }
     p += 2;
   } else {
@@ -137,14 +121,14 @@ ExprToken NextOtherToken(std::string_view text, std::size_t pos) {
     token.end = pos;
     return token;
   }
-  if (c >= '0' && c <= '9') {
+  if (IsAsciiDigit(c)) {
     token.kind = ExprToken::Kind::Number;
     token.value = ConvertNumber(text, pos, 10, token.end);
     return token;
   }
   if (c == '$') {
     const char next = At(text, pos + 1);
-    if ((next >= '0' && next <= '9') || (next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z')) {
+    if (IsAsciiDigit(next) || IsAsciiLetter(next)) {
       token.kind = ExprToken::Kind::Number;
       token.value = ConvertNumber(text, pos + 1, 16, token.end);
     } else {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "Files.h"
+#include "Text.h"
 
 namespace torvik {
 

@@ -2,9 +2,9 @@
 #include "Instruction.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "Assembler.h"
+#include "Messages.h"
 #include "Statement.h"
 
 namespace torvik {
@@ -19,17 +19,15 @@ constexpr std::array<bool, 256> kFormatSpace = [] {
 }();
 
 bool IsFormatSpace(char c) { return kFormatSpace[static_cast<unsigned char>(c)]; }
-bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr std::size_t kRowsAtOnce = 16;
 
 // Skips white space; the runs of blanks that align a table's columns go
-// first, eight at a time.
+// first.
 [[gnu::always_inline]] inline std::size_t SkipFormatSpace(std::string_view line, std::size_t pos) {
-  const char* const end = line.data() + line.size();
-  const char* p = SkipBlanks(line.data() + pos, end);
-  while (p < end && IsFormatSpace(*p)) ++p;
-  return static_cast<std::size_t>(p - line.data());
+  pos = SkipBlanks(line, pos);
+  while (pos < line.size() && IsFormatSpace(line[pos])) ++pos;
+  return pos;
 }
 
 // A whitespace-delimited word, as the "%s" conversion reads one.
@@ -52,15 +50,15 @@ constexpr std::size_t kRowsAtOnce = 16;
   if (p < line.size() && line[p] >= '1' && line[p] <= '9') {
     constexpr std::size_t kSafeDigits = 9;  // cannot leave 32 bits
     std::int32_t decimal = 0;
-    while (p < line.size() && IsDecimalDigit(line[p]) && p - number < kSafeDigits) decimal = decimal * 10 + (line[p++] - '0');
-    if (p == line.size() || !IsDecimalDigit(line[p])) {
+    while (p < line.size() && IsAsciiDigit(line[p]) && p - number < kSafeDigits) decimal = decimal * 10 + (line[p++] - '0');
+    if (p == line.size() || !IsAsciiDigit(line[p])) {
       value = decimal;
       pos = p;
       return true;
     }
     p = number;
   } else if (p < line.size() && line[p] == '0' &&
-             (p + 1 == line.size() || (!IsDecimalDigit(line[p + 1]) && line[p + 1] != 'x' && line[p + 1] != 'X'))) {
+             (p + 1 == line.size() || (!IsAsciiDigit(line[p + 1]) && line[p + 1] != 'x' && line[p + 1] != 'X'))) {
     value = 0;
     pos = p + 1;
     return true;
@@ -69,7 +67,7 @@ constexpr std::size_t kRowsAtOnce = 16;
   int base = 10;
   if (p < line.size() && line[p] == '0') {
     const bool hexPrefix = p + 2 < line.size() && (line[p + 1] == 'x' || line[p + 1] == 'X') &&
-                           std::isxdigit(static_cast<unsigned char>(line[p + 2]));
+                           DigitValue(line[p + 2]) < 16;
     base = hexPrefix ? 16 : 8;
   }
   std::size_t end = number;
@@ -79,17 +77,11 @@ constexpr std::size_t kRowsAtOnce = 16;
   return true;
 }
 
-// The value of each character as a hexadecimal digit; -1 for none.
-constexpr std::array<std::int8_t, 256> kHexDigits = [] {
-  std::array<std::int8_t, 256> digits{};
-  digits.fill(-1);
-  for (int c = '0'; c <= '9'; ++c) digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) digits[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
-  return digits;
-}();
-
-int HexDigit(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
+// The value of a hexadecimal digit, or -1 for any other character.
+int HexDigit(char c) {
+  const int value = DigitValue(c);
+  return value < 16 ? value : -1;
+}
 
 // Opcode bytes from pairs of hex digits; stops at the first pair that holds
 // no digit. Bytes past the row's room are cut off.
@@ -107,7 +99,7 @@ int ParseOpcode(std::string_view text, std::array<std::uint8_t, kMaxOpcodeBytes>
 }
 
 bool IsLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
-bool IsUpperHexDigit(char c) { return IsDecimalDigit(c) || (c >= 'A' && c <= 'F'); }
+bool IsUpperHexDigit(char c) { return IsAsciiDigit(c) || (c >= 'A' && c <= 'F'); }
 
 bool HasTypeLetter(std::string_view pattern) {
   return std::any_of(pattern.begin(), pattern.end(), [](char c) { return IsLowerLetter(c) && IsCaptureCharacter(c); });
@@ -138,8 +130,9 @@ bool ParseTypedPattern(std::string_view pattern, InstructionEntry& row, std::arr
 // upper-case hex digits, an operand by its letter where its bytes stand,
 // and a folded operand after the byte it is added to ("46+b"). The n-th
 // use of a letter places the n-th operand of that letter in the pattern.
-// Gives 401 for a column that cannot be read or does not place every
-// operand once, 408 when the bytes are not the row's length, else 0.
+// Gives kErrBadTableRow for a column that cannot be read or does not place
+// every operand once, kErrLengthMismatch when the bytes are not the row's
+// length, else 0.
 int ParseTypedOpcode(std::string_view text, InstructionEntry& row, const std::array<char, kMaxTypedOperands>& letters) {
   std::array<bool, kMaxTypedOperands> placed{};
   const auto place = [&](char letter, bool folded) -> int {
@@ -153,20 +146,20 @@ int ParseTypedOpcode(std::string_view text, InstructionEntry& row, const std::ar
   };
   int emitted = 0;
   for (std::size_t at = 0; at < text.size();) {
-    if (row.stepCount == kMaxInstructionLength) return 408;
+    if (row.stepCount == kMaxInstructionLength) return kErrLengthMismatch;
     EmitStep step;
     int width = 1;
     if (IsUpperHexDigit(text[at])) {
-      if (at + 1 == text.size() || !IsUpperHexDigit(text[at + 1])) return 401;
+      if (at + 1 == text.size() || !IsUpperHexDigit(text[at + 1])) return kErrBadTableRow;
       step.byte = static_cast<std::uint8_t>(HexDigit(text[at]) * 16 + HexDigit(text[at + 1]));
       at += 2;
       if (at < text.size() && text[at] == '+') {
-        if (at + 1 == text.size() || (step.operand = static_cast<std::int8_t>(place(text[at + 1], true))) < 0) return 401;
+        if (at + 1 == text.size() || (step.operand = static_cast<std::int8_t>(place(text[at + 1], true))) < 0) return kErrBadTableRow;
         at += 2;
       }
     } else {
       step.operand = static_cast<std::int8_t>(place(text[at], false));
-      if (step.operand < 0) return 401;
+      if (step.operand < 0) return kErrBadTableRow;
       width = FindOperandType(text[at])->width;
       ++at;
     }
@@ -175,14 +168,14 @@ int ParseTypedOpcode(std::string_view text, InstructionEntry& row, const std::ar
     emitted += width;
   }
   if (std::find(placed.begin(), placed.begin() + row.operandCount, false) != placed.begin() + row.operandCount) {
-    return 401;
+    return kErrBadTableRow;
   }
-  return emitted == row.length ? 0 : 408;
+  return emitted == row.length ? 0 : kErrLengthMismatch.code;
 }
 
 int ParseTypedRow(std::string_view opcodeText, InstructionEntry& row) {
   std::array<char, kMaxTypedOperands> letters{};
-  if (!ParseTypedPattern(row.pattern, row, letters)) return 401;
+  if (!ParseTypedPattern(row.pattern, row, letters)) return kErrBadTableRow;
   return ParseTypedOpcode(opcodeText, row, letters);
 }
 
@@ -205,13 +198,13 @@ int CInstruction::ParseRow(std::string_view line, InstructionEntry& row, int& ar
   argument = 0;
   if (!ScanWord(line, pos, mnemonic) || !ScanWord(line, pos, pattern) || !ScanWord(line, pos, opcodeText) ||
       !ScanInteger(line, pos, row.length) || !ScanInteger(line, pos, row.spareValue)) {
-    return 401;
+    return kErrBadTableRow;
   }
   row.mnemonic = mnemonic;
   row.pattern = pattern;
   if (row.length < 1 || row.length > kMaxInstructionLength) {
     argument = kMaxInstructionLength;
-    return 402;
+    return kErrOpcodeSize;
   }
   if (!row.pattern.empty() && row.pattern.front() == '"') row.pattern = {};
   // A type letter, being lower case, never fits a source character, so a
@@ -225,7 +218,7 @@ int CInstruction::ParseRow(std::string_view line, InstructionEntry& row, int& ar
     row.relativeRow = row.relativeRow || c == '@';
   }
   const int operandBytes = row.OperandBytes();
-  if (operandBytes < 0 || operandBytes > 2 || (row.IsRelativeRow() && operandBytes > 1)) return 408;
+  if (operandBytes < 0 || operandBytes > 2 || (row.IsRelativeRow() && operandBytes > 1)) return kErrLengthMismatch;
   return 0;
 }
 
@@ -233,7 +226,7 @@ void CInstruction::Load(const std::string& path) {
   owner_.Message("Loading instruction table \"%s\"", path);
   TextReader in;
   if (in.Open(path) != TextReader::OpenResult::Ok) {
-    owner_.Error(400, path);
+    owner_.Error(kErrCannotOpenTable, path);
     return;
   }
   rows_.reserve(kMaxTableRows);
@@ -260,12 +253,12 @@ void CInstruction::Load(const std::string& path) {
     const auto status = in.ReadLineView(line, spill, kMaxLineLength, end);
     if (status == TextReader::Status::End) return;
     if (status == TextReader::Status::Error) {
-      owner_.Error(400, path);
+      owner_.Error(kErrCannotOpenTable, path);
       return;
     }
     if (end.tooLong) {
       owner_.NextLine();
-      owner_.ErrorNum(403, static_cast<std::int32_t>(kLineReadLimit));
+      owner_.ErrorNum(kErrTableLineTooLong, static_cast<std::int32_t>(kLineReadLimit));
       return;
     }
     if (!LoadLine(line)) return;
@@ -288,7 +281,7 @@ bool CInstruction::LoadLine(std::string_view line) {
     return true;
   }
   if (RowCount() == kMaxTableRows) {
-    owner_.ErrorNum(406, kMaxTableRows + 1);
+    owner_.ErrorNum(kErrTooManyRows, kMaxTableRows + 1);
     return false;
   }
   KeepText(row);
@@ -308,7 +301,7 @@ void CInstruction::AddRow(const InstructionEntry& row) {
     const std::size_t slot = MnemonicSlot(row.mnemonic);
     if (mnemonicSlots_[slot] == 0) {
       if (mnemonics_.empty()) mnemonics_.reserve(kMaxTableRows);  // places never move
-      mnemonics_.push_back(MnemonicRows{row.mnemonic, {}, {}, {}});
+      mnemonics_.push_back(MnemonicRows{row.mnemonic, {}, {}});
       // Most mnemonics have a few rows; room for them comes at once.
       mnemonics_.back().rows.reserve(kRowsAtOnce);
       mnemonicSlots_[slot] = static_cast<std::uint16_t>(mnemonics_.size());
@@ -320,72 +313,6 @@ void CInstruction::AddRow(const InstructionEntry& row) {
   entry.nodes.clear();  // a tree built before is rebuilt with the new row
   matches_.Clear();
   rows_.push_back(row);
-}
-
-void CInstruction::BuildTree(MnemonicRows& entry) const {
-  // A node for each character of each prefix at most, and the root.
-  std::size_t prefixCharacters = 0;
-  for (const int row : entry.rows) prefixCharacters += Row(row).pattern.size();
-  auto& nodes = entry.nodes;
-  nodes.reserve(prefixCharacters + 1);
-  nodes.assign(1, PrefixNode{});
-  std::vector<int> parent{-1};
-  parent.reserve(prefixCharacters + 1);
-  std::vector<int> endNode;  // where each row's prefix ends
-  endNode.reserve(entry.rows.size());
-  for (const int row : entry.rows) {
-    int node = 0;
-    for (const char c : Row(row).pattern) {
-      if (IsCaptureCharacter(c)) break;
-      int child = nodes[static_cast<std::size_t>(node)].firstChild;
-      while (child >= 0 && nodes[static_cast<std::size_t>(child)].character != c) {
-        child = nodes[static_cast<std::size_t>(child)].nextSibling;
-      }
-      if (child < 0) {
-        child = static_cast<int>(nodes.size());
-        PrefixNode created;
-        created.character = c;
-        created.nextSibling = nodes[static_cast<std::size_t>(node)].firstChild;
-        nodes[static_cast<std::size_t>(node)].firstChild = child;
-        nodes.push_back(created);
-        parent.push_back(node);
-      }
-      node = child;
-    }
-    endNode.push_back(node);
-  }
-  // The rows that end at each node, in table order, one list after another.
-  std::vector<int> ownStart(nodes.size() + 1, 0);
-  for (const int node : endNode) ++ownStart[static_cast<std::size_t>(node) + 1];
-  for (std::size_t n = 1; n < ownStart.size(); ++n) ownStart[n] += ownStart[n - 1];
-  std::vector<int> own(entry.rows.size());
-  std::vector<int> filled(ownStart.begin(), ownStart.end() - 1);
-  for (std::size_t i = 0; i < endNode.size(); ++i) {
-    own[static_cast<std::size_t>(filled[static_cast<std::size_t>(endNode[i])]++)] = entry.rows[i];
-  }
-  // A parent is made before its children, so its candidates are complete
-  // when a child merges them with its own rows, both in table order.
-  std::size_t total = 0;
-  for (std::size_t n = 0; n < nodes.size(); ++n) {
-    const int inherited = parent[n] < 0 ? 0 : nodes[static_cast<std::size_t>(parent[n])].candidateCount;
-    nodes[n].candidateStart = static_cast<int>(total);
-    nodes[n].candidateCount = inherited + ownStart[n + 1] - ownStart[n];
-    total += static_cast<std::size_t>(nodes[n].candidateCount);
-  }
-  auto& candidates = entry.candidates;
-  candidates.resize(total);
-  for (std::size_t n = 0; n < nodes.size(); ++n) {
-    const auto at = [&](int offset) { return candidates.begin() + offset; };
-    const auto ownBegin = own.begin() + ownStart[n];
-    const auto ownEnd = own.begin() + ownStart[n + 1];
-    if (parent[n] < 0) {
-      std::copy(ownBegin, ownEnd, at(nodes[n].candidateStart));
-      continue;
-    }
-    const PrefixNode& up = nodes[static_cast<std::size_t>(parent[n])];
-    std::merge(at(up.candidateStart), at(up.candidateStart + up.candidateCount), ownBegin, ownEnd,
-               at(nodes[n].candidateStart));
-  }
 }
 
 }  // namespace torvik

@@ -173,7 +173,8 @@ class CInstruction {
 
   void Load(const std::string& path);
 
-  // First row that fits the statement; reports 404 or 405 when none does.
+  // First row that fits the statement; reports an unknown mnemonic or
+  // operands that fit no row of it.
   std::optional<InstructionMatch> Match(std::string_view statement);
   // Pass 1: the bytes the statement will occupy, the extra byte of an
   // external operand included (see CAssembler::NamesExternalForSizing).
@@ -231,17 +232,16 @@ class CInstruction {
   // The tree of a mnemonic is built when a statement first uses it, since
   // a source uses only some of the table's mnemonics.
   struct PrefixNode {
+    char character = 0;  // the pattern character that leads here
+    int parent = -1;
     int firstChild = -1;
     int nextSibling = -1;
-    char character = 0;       // the pattern character that leads here
-    int candidateStart = 0;   // rows whose prefix ends here or above, in
-    int candidateCount = 0;   // MnemonicRows::candidates
+    std::vector<int> candidates;  // the rows whose prefix ends here or above, in table order
   };
   struct MnemonicRows {
     std::string_view name;  // as its first row spells it
     std::vector<int> rows;  // in table order
     std::vector<PrefixNode> nodes;
-    std::vector<int> candidates;
   };
   std::span<const int> Candidates(const MnemonicRows& entry, std::string_view operand) const;
   void BuildTree(MnemonicRows& entry) const;

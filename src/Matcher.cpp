@@ -12,19 +12,14 @@ namespace torvik {
 
 namespace {
 
-std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && text[pos] == ' ') ++pos;
-  return pos;
-}
-
 // A capture without the blanks around it; a blank inside a character
 // constant stays. A capture of blanks only is kept as written, so that an
 // untyped row's operand draws the evaluator's message as it always did.
 std::string_view TrimCapture(std::string_view text) {
-  if (text.empty() || (text.front() != ' ' && text.back() != ' ')) return text;
+  if (text.empty() || (!IsBlank(text.front()) && !IsBlank(text.back()))) return text;
   const std::size_t begin = SkipBlanks(text, 0);
   if (begin == text.size()) return text;
-  if (text.back() != ' ') return text.substr(begin);
+  if (!IsBlank(text.back())) return text.substr(begin);
   std::size_t end = begin;
   bool quoted = false;
   for (std::size_t i = begin; i < text.size(); ++i) {
@@ -33,7 +28,7 @@ std::string_view TrimCapture(std::string_view text) {
       continue;
     }
     if (text[i] == '\'') quoted = !quoted;
-    if (text[i] != ' ' || quoted) end = i + 1;
+    if (!IsBlank(text[i]) || quoted) end = i + 1;
   }
   return text.substr(begin, end - begin);
 }
@@ -96,10 +91,55 @@ CInstruction::Captures CInstruction::CapturesOf(const InstructionEntry& row, std
   return captures;
 }
 
+// A node for each fixed character that begins a pattern, under the node of
+// the characters before it. Each node keeps the rows whose prefix ends
+// there, and then those of the nodes above it as well: a parent is made
+// before its children, so its list is complete when a child merges it
+// with its own rows, both in table order.
+void CInstruction::BuildTree(MnemonicRows& entry) const {
+  std::vector<PrefixNode>& nodes = entry.nodes;
+  std::size_t prefixCharacters = 0;  // a node for each of them at most, and the root
+  for (const int row : entry.rows) prefixCharacters += Row(row).pattern.size();
+  nodes.reserve(prefixCharacters + 1);
+  nodes.assign(1, PrefixNode{});
+  const auto childOf = [&nodes](int node, char c) {
+    int child = nodes[static_cast<std::size_t>(node)].firstChild;
+    while (child >= 0 && nodes[static_cast<std::size_t>(child)].character != c) {
+      child = nodes[static_cast<std::size_t>(child)].nextSibling;
+    }
+    if (child >= 0) return child;
+    PrefixNode created;
+    created.character = c;
+    created.parent = node;
+    created.nextSibling = nodes[static_cast<std::size_t>(node)].firstChild;
+    nodes.push_back(std::move(created));
+    child = static_cast<int>(nodes.size()) - 1;
+    nodes[static_cast<std::size_t>(node)].firstChild = child;
+    return child;
+  };
+  for (const int row : entry.rows) {
+    int node = 0;
+    for (const char c : Row(row).pattern) {
+      if (IsCaptureCharacter(c)) break;
+      node = childOf(node, c);
+    }
+    nodes[static_cast<std::size_t>(node)].candidates.push_back(row);
+  }
+  for (std::size_t n = 1; n < nodes.size(); ++n) {
+    const std::vector<int>& inherited = nodes[static_cast<std::size_t>(nodes[n].parent)].candidates;
+    const std::vector<int>& own = nodes[n].candidates;
+    std::vector<int> merged(inherited.size() + own.size());
+    std::merge(inherited.begin(), inherited.end(), own.begin(), own.end(), merged.begin());
+    nodes[n].candidates = std::move(merged);
+  }
+}
+
+// The rows that may fit an operand: those of the node that its upper-cased
+// characters lead to, passing blanks as the walk of a pattern does.
 std::span<const int> CInstruction::Candidates(const MnemonicRows& entry, std::string_view operand) const {
   const PrefixNode* node = &entry.nodes.front();
   for (const char c : operand) {
-    if (c == ' ') continue;  // as the walk of a pattern passes blanks
+    if (IsBlank(c)) continue;
     const char upper = AsciiUpper(c);
     int child = node->firstChild;
     while (child >= 0 && entry.nodes[static_cast<std::size_t>(child)].character != upper) {
@@ -108,8 +148,7 @@ std::span<const int> CInstruction::Candidates(const MnemonicRows& entry, std::st
     if (child < 0) break;
     node = &entry.nodes[static_cast<std::size_t>(child)];
   }
-  return std::span<const int>(entry.candidates).subspan(static_cast<std::size_t>(node->candidateStart),
-                                                         static_cast<std::size_t>(node->candidateCount));
+  return node->candidates;
 }
 
 std::size_t CInstruction::MnemonicSlot(std::string_view mnemonic) const {
@@ -145,7 +184,7 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
 
   const MnemonicRows* rows = RowsOf(mnemonic);
   if (rows == nullptr) {
-    owner_.Error(404, mnemonic);
+    owner_.Error(kErrUnknownInstruction, mnemonic);
     return std::nullopt;
   }
   std::string_view captured;
@@ -158,7 +197,7 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
       return match;
     }
   }
-  owner_.Error(405, mnemonic);
+  owner_.Error(kErrUnknownOperands, mnemonic);
   return std::nullopt;
 }
 

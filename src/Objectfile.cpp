@@ -123,7 +123,7 @@ class FieldReader {
 bool ReadModule(FieldReader& in, ObjectModule& module) {
   std::uint16_t codeSize = 0;
   if (!in.U16(codeSize, "code size")) return false;
-  if (codeSize > kMaxCodeBytes) return in.Fail(0, "code size exceeds 16384 bytes");
+  if (codeSize > kMaxCodeBytes) return in.Fail(0, "code size exceeds " + std::to_string(kMaxCodeBytes) + " bytes");
   if (!in.Bytes(codeSize, module.code, "code")) return false;
 
   std::uint16_t relocCount = 0;

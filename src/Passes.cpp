@@ -13,10 +13,10 @@ namespace torvik {
 // Names that `.ext` declares anywhere before the end directive. An operand
 // that names one takes an extra byte already in pass 1, also when the
 // declaration comes after the use.
-void CAssembler::CollectDeclaredExternals(const CPreprocessor::WrittenLines& lines) {
+void CAssembler::CollectDeclaredExternals(const CPreprocessor::PreparedLines& lines) {
   declaredExternals_.clear();
   // Only a line with a '.' can hold a directive.
-  lines.ForEachHolding('.', [this](const SourceLine raw) {
+  lines.ForEachHolding('.', [this](const CPreprocessor::PreparedLine raw) {
     const LineFields fields = SplitLine(raw.text);
     if (fields.assignment) return true;
     return ForEachStatement(fields.statements, [this](std::string_view statement) {
@@ -31,14 +31,14 @@ void CAssembler::CollectDeclaredExternals(const CPreprocessor::WrittenLines& lin
   });
 }
 
-void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
+void CAssembler::FirstPass(const CPreprocessor::PreparedLines& lines) {
   statements_.clear();
   statements_.reserve(lines.size());
   keepingSizes_ = true;
-  for (const SourceLine raw : lines) {
+  for (const CPreprocessor::PreparedLine raw : lines) {
     ++lineCounter_;
     if (raw.tooLong) {
-      ErrorNum(200, static_cast<std::int32_t>(kLineReadLimit));
+      ErrorNum(kErrLineTooLong, static_cast<std::int32_t>(kLineReadLimit));
       continue;
     }
     if (raw.text.empty()) continue;  // most lines of a source hold only a comment
@@ -54,7 +54,7 @@ void CAssembler::FirstPass(const CPreprocessor::WrittenLines& lines) {
 std::optional<LineFields> CAssembler::DefineLabel(std::string_view line) {
   const std::size_t labelEnd = CollectLabel(line);
   if (labelEnd == 0) {
-    Error(202, "");
+    Error(kErrLabelRequired, "");
     return std::nullopt;
   }
   const LineFields fields = SplitLine(line, labelEnd);
@@ -72,25 +72,25 @@ std::optional<LineFields> CAssembler::DefineLabel(std::string_view line) {
 // digit. Reports what stops it early; returns where it ends.
 std::size_t CAssembler::CollectLabel(std::string_view line) {
   if (IsAsciiDigit(line.front())) {
-    Error(204, "");
+    Error(kErrLabelStartsWithDigit, "");
     return 0;
   }
   std::size_t end = 0;
   while (end < line.size() && end < kMaxNameLength && IsLabelChar(line[end])) ++end;
   if (end < line.size() && !EndsLabelField(line[end])) {
     if (end == kMaxNameLength) {
-      ErrorNum(201, static_cast<std::int32_t>(kMaxNameLength));
+      ErrorNum(kErrLabelTooLong, static_cast<std::int32_t>(kMaxNameLength));
     } else {
-      ErrorNum(203, static_cast<std::int8_t>(line[end]));
+      ErrorNum(kErrBadLabelCharacter, static_cast<std::int8_t>(line[end]));
     }
   }
   return end;
 }
 
-void CAssembler::SecondPass(const CPreprocessor::WrittenLines& lines) {
+void CAssembler::SecondPass(const CPreprocessor::PreparedLines& lines) {
   nextStatement_ = 0;
   nextRepeat_ = 0;
-  for (const SourceLine raw : lines) {
+  for (const CPreprocessor::PreparedLine raw : lines) {
     ++lineCounter_;
     if (raw.tooLong || raw.text.empty()) continue;
     const LineFields fields = SplitLine(raw.text);
@@ -107,7 +107,7 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
   const Evaluation evaluation = EvaluateTracked(expression);
   const std::int32_t value = evaluation.value;
   // A symbol can be bound to one external only.
-  if (evaluation.external && evaluation.bound) Error(210, "");
+  if (evaluation.external && evaluation.bound) Error(kErrTwoExternals, "");
   std::optional<std::string> external;
   if (!evaluation.standIn.CanStandInFor(ProbeStandIn::Probe::ExternalNames, reportSerial_)) {
     external = FirstExternalName(expression);
@@ -151,17 +151,24 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
 // the code's capacity, which pass 2 reports.
 [[gnu::always_inline]] inline void CAssembler::CheckStatementSize(std::int64_t size) {
   if (nextStatement_ >= statements_.size()) {
-    if (keepingSizes_) Error(409, "");
+    if (keepingSizes_) Error(kErrSizeChanged, "");
     return;
   }
   const SizedStatement& sized = statements_[nextStatement_];
-  if (sized.size != size) Error(409, "");
+  if (sized.size != size) Error(kErrSizeChanged, "");
   if (nextRepeat_ < sized.repeats) {
     ++nextRepeat_;
   } else {
     ++nextStatement_;
     nextRepeat_ = 0;
   }
+}
+
+[[gnu::always_inline]] inline std::optional<InstructionMatch> CAssembler::PassOneMatch(std::string_view statement) const {
+  if (nextStatement_ >= statements_.size()) return std::nullopt;
+  const SizedStatement& sized = statements_[nextStatement_];
+  if (sized.row < 0 || sized.operandOffset + sized.operandLength > statement.size()) return std::nullopt;
+  return InstructionMatch{sized.row, statement.substr(sized.operandOffset, sized.operandLength)};
 }
 
 bool CAssembler::RunStatements(std::string_view statements, bool firstPass) {
@@ -185,13 +192,6 @@ bool CAssembler::RunStatements(std::string_view statements, bool firstPass) {
     AdvanceLocation(size);
     return true;
   });
-}
-
-std::optional<InstructionMatch> CAssembler::PassOneMatch(std::string_view statement) const {
-  if (nextStatement_ >= statements_.size()) return std::nullopt;
-  const SizedStatement& sized = statements_[nextStatement_];
-  if (sized.row < 0 || sized.operandOffset + sized.operandLength > statement.size()) return std::nullopt;
-  return InstructionMatch{sized.row, statement.substr(sized.operandOffset, sized.operandLength)};
 }
 
 void CAssembler::AdvanceLocation(std::int64_t size) {

@@ -31,15 +31,15 @@ bool CPreprocessor::Process(const std::string& path, TextWriter& out, bool topLe
 
 bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
   if (FileCount() == kMaxFiles) {
-    owner_.ErrorNum(102, kMaxFiles + 1);
+    owner_.ErrorNum(kErrTooManyFiles, kMaxFiles + 1);
     return false;
   }
   if (IsRecorded(path)) {
-    owner_.Error(105, path);
+    owner_.Error(kErrFileAlreadyIncluded, path);
     return false;
   }
   if (path.size() > kMaxFileNameLength) {
-    owner_.Error(100, path);
+    owner_.Error(kErrCannotOpenFile, path);
     return false;
   }
   const int fileIndex = FileCount();
@@ -48,7 +48,7 @@ bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
   TextReader in;
   if (in.Open(path) != TextReader::OpenResult::Ok ||
       (forbidden_ && in.Identity() == forbidden_)) {
-    owner_.Error(100, path);
+    owner_.Error(kErrCannotOpenFile, path);
     return false;
   }
   if (const auto identity = in.Identity()) inputs_.push_back(*identity);
@@ -81,14 +81,14 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
     const auto status = in.ReadLineView(line, spill, kMaxSourceLineLength, end);
     if (status == TextReader::Status::End) return true;
     if (status == TextReader::Status::Error) {
-      owner_.Error(100, FileName(fileIndex));
+      owner_.Error(kErrCannotOpenFile, FileName(fileIndex));
       return false;
     }
     ++lineInFile;
     if (end.tooLong) {
       // The passes would refuse the line; it is refused here, once, as
       // they would refuse it, and nothing of it is taken.
-      owner_.ErrorNumAt(FileName(fileIndex), lineInFile, 200, static_cast<std::int32_t>(kLineReadLimit));
+      owner_.ErrorNumAt(FileName(fileIndex), lineInFile, kErrLineTooLong, static_cast<std::int32_t>(kLineReadLimit));
       return false;
     }
     if (!line.empty() && line.front() == '#') {
@@ -104,7 +104,7 @@ bool CPreprocessor::ProcessLines(TextReader& in, int fileIndex, TextWriter& out)
 [[gnu::always_inline]] inline bool CPreprocessor::Record(std::string_view text, std::size_t comment, int fileIndex,
                                                          std::int32_t lineInFile, bool followsLast) {
   if (lineCount_ == kMaxIntermediateLines) {
-    owner_.ErrorNum(101, kMaxIntermediateLines + 1);
+    owner_.ErrorNum(kErrTooManyIntermediateLines, kMaxIntermediateLines + 1);
     return false;
   }
   ++lineCount_;
@@ -152,7 +152,7 @@ bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
   const std::string_view word = line.substr(1, wordEnd == std::string_view::npos ? std::string_view::npos : wordEnd - 1);
   if (EqualsIgnoringCase(word, "include")) {
     if (wordEnd == std::string_view::npos) {
-      owner_.Error(104, "");
+      owner_.Error(kErrFileNameExpected, "");
       return false;
     }
     std::size_t start = wordEnd + 1;
@@ -162,7 +162,7 @@ bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
     name = name.substr(0, name.find('>'));
     return Expand(std::string(name), out);
   }
-  if (!EqualsIgnoringCase(word, "define")) owner_.Error(103, word);
+  if (!EqualsIgnoringCase(word, "define")) owner_.Error(kErrUnknownPreprocessorDirective, word);
   return true;
 }
 

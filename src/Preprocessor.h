@@ -46,15 +46,16 @@ class CPreprocessor {
   // The index of the file that line n came from, by the same rule.
   std::int32_t FileIndexOf(std::int32_t n) const;
 
-  // The lines written to the intermediate file as both passes scan them:
-  // without their comments and with tabs turned into spaces; a line too
-  // long for a pass to read keeps no text. Valid until the next Process.
-  struct WrittenLine {
+  // The expanded lines prepared as both passes read them: without their
+  // comments and with tabs turned into spaces; a line too long for a pass
+  // to read keeps no text. The intermediate file receives the lines as
+  // they stand. Valid until the next Process.
+  struct PreparedLine {
     std::string_view text;
     bool tooLong = false;
   };
-  class WrittenLines;
-  WrittenLines Written() const;
+  class PreparedLines;
+  PreparedLines Prepared() const;
 
   int FileCount() const { return static_cast<int>(fileNames_.size()); }
   const std::string& FileName(int index) const { return fileNames_[static_cast<std::size_t>(index)]; }
@@ -114,12 +115,12 @@ class CPreprocessor {
   std::string noName_;
 };
 
-// The written lines in order, as a range the passes iterate.
-class CPreprocessor::WrittenLines {
+// The prepared lines in order, as a range the passes iterate.
+class CPreprocessor::PreparedLines {
  public:
-  WrittenLines(const CPreprocessor& owner) : owner_(owner) {}
+  PreparedLines(const CPreprocessor& owner) : owner_(owner) {}
   std::size_t size() const { return owner_.preparedEnds_.size(); }
-  WrittenLine operator[](std::size_t i) const {
+  PreparedLine operator[](std::size_t i) const {
     const std::uint32_t end = owner_.preparedEnds_[i];
     if ((end & kTooLong) != 0) return {{}, true};
     const std::uint32_t start = i == 0 ? 0 : owner_.preparedEnds_[i - 1] & ~kTooLong;
@@ -129,7 +130,7 @@ class CPreprocessor::WrittenLines {
   class Iterator {
    public:
     Iterator(const char* text, const std::uint32_t* end) : text_(text), end_(end) {}
-    WrittenLine operator*() const {
+    PreparedLine operator*() const {
       if ((*end_ & kTooLong) != 0) return {{}, true};
       return {{text_ + start_, *end_ - start_}, false};
     }
@@ -174,6 +175,6 @@ class CPreprocessor::WrittenLines {
   const CPreprocessor& owner_;
 };
 
-inline CPreprocessor::WrittenLines CPreprocessor::Written() const { return WrittenLines(*this); }
+inline CPreprocessor::PreparedLines CPreprocessor::Prepared() const { return PreparedLines(*this); }
 
 }  // namespace torvik

@@ -1,7 +1,8 @@
 #include "Statement.h"
 
-#include "Files.h"
 #include "Limits.h"
+#include "Messages.h"
+#include "Text.h"
 
 namespace torvik {
 
@@ -37,15 +38,15 @@ CollectedName CollectExternalName(std::string_view argument) {
   for (; pos < argument.size() && argument[pos] != ' '; ++pos) {
     const char c = argument[pos];
     if (collected.name.size() == kMaxNameLength) {
-      collected.error = 201;
+      collected.error = kErrLabelTooLong;
       break;
     }
     if (collected.name.empty() && IsAsciiDigit(c)) {
-      collected.error = 204;
+      collected.error = kErrLabelStartsWithDigit;
       break;
     }
     if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '_') {
-      collected.error = 208;
+      collected.error = kErrBadExternalCharacter;
       collected.badChar = c;
       break;
     }

@@ -2,14 +2,13 @@
 // of a line, statements split at backslashes, and the head of a directive.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "Files.h"
+#include "Text.h"
 
 namespace torvik {
 
@@ -72,25 +71,8 @@ inline LineFields SplitLine(std::string_view line) {
   return SplitLine(line, end);
 }
 
-// The first character at or after `start` that is not a blank; sources
-// indent with runs of blanks, which are passed eight at a time.
-inline const char* SkipBlanks(const char* start, const char* end) {
-  constexpr std::uint64_t kEightBlanks = 0x2020202020202020u;
-  for (std::uint64_t eight = 0; end - start >= 8; start += 8) {
-    std::memcpy(&eight, start, 8);
-    const std::uint64_t others = eight ^ kEightBlanks;  // a byte not 0: not a blank
-    if (others == 0) continue;
-    if constexpr (std::endian::native == std::endian::little) {
-      return start + (__builtin_ctzll(others) >> 3);
-    }
-    break;
-  }
-  while (start < end && *start == ' ') ++start;
-  return start;
-}
-
 // Calls `visit` with every statement of `text`, split at each backslash and
-// without leading spaces; stops when `visit` returns false, and then
+// without leading blanks; stops when `visit` returns false, and then
 // returns false itself.
 template <typename Visit>
 bool ForEachStatement(std::string_view text, Visit visit) {
@@ -99,8 +81,8 @@ bool ForEachStatement(std::string_view text, Visit visit) {
   while (start < end) {
     const auto* backslash = static_cast<const char*>(std::memchr(start, '\\', static_cast<std::size_t>(end - start)));
     const char* const stop = backslash != nullptr ? backslash : end;
-    start = SkipBlanks(start, stop);
-    if (!visit(std::string_view(start, static_cast<std::size_t>(stop - start)))) return false;
+    const std::string_view statement(start, static_cast<std::size_t>(stop - start));
+    if (!visit(statement.substr(SkipBlanks(statement, 0)))) return false;
     if (backslash == nullptr) break;
     start = backslash + 1;
   }

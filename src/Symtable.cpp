@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Assembler.h"
+#include "Text.h"
 
 namespace torvik {
 
@@ -53,11 +54,11 @@ std::optional<std::string_view> CSymTable::StoredLocalName(std::string_view name
                                                            int& problem) const {
   const std::string& top = owner_.CurrentLabel();
   if (name.size() + top.size() + 1 > kMaxNameLength) {
-    problem = 220;
+    problem = kErrLocalLabelTooLong;
     return std::nullopt;
   }
   if (top.empty()) {
-    problem = 221;
+    problem = kErrNoTopLevelLabel;
     return std::nullopt;
   }
   buffer.assign(1, '@');
@@ -81,7 +82,7 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   if (local) isPublic = false;
   *stored = stored->substr(0, kMaxNameLength);
 
-  if (value > 65535) owner_.Warning(201, "");
+  if (value > 65535) owner_.Warning(kWarnSymbolTruncated, "");
   const std::int32_t reduced = value % 65536;
 
   // The slot that holds the name, or the free one where it will go.
@@ -90,14 +91,14 @@ void CSymTable::Define(std::string_view name, std::int32_t value, bool external,
   const int existing = index_[slot];
   if (existing >= 0) {
     if (Entry(existing).value == reduced) {
-      owner_.Warning(200, name);
+      owner_.Warning(kWarnDuplicateLabel, name);
     } else {
-      owner_.Error(205, name);
+      owner_.Error(kErrDuplicateLabel, name);
     }
     return;
   }
   if (Count() == kMaxSymbols) {
-    owner_.ErrorNum(206, kMaxSymbols);
+    owner_.ErrorNum(kErrSymbolTableFull, kMaxSymbols);
     return;
   }
 
@@ -124,7 +125,7 @@ const SymbolEntry* CSymTable::Resolve(std::string_view name) {
   if (!stored) return nullptr;
   const int index = IndexOf(*stored);
   if (index < 0) {
-    owner_.Error(216, *stored);
+    owner_.Error(kErrSymbolNotDefined, *stored);
     return nullptr;
   }
   return &Entry(index);

@@ -158,7 +158,7 @@ TEST_F(Expansion, PassesReadPreparedLinesWhileTheFileKeepsThemWhole) {
   }
   ASSERT_TRUE(Expand(source));
   EXPECT_EQ(written_, source);
-  const auto lines = rig_.assembler.Preprocessor().Written();
+  const auto lines = rig_.assembler.Preprocessor().Prepared();
   ASSERT_EQ(lines.size(), prepared.size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const auto line = lines[i];
@@ -181,7 +181,7 @@ TEST_P(PreparedLines, CutEachLineAtItsOwnFirstSemicolon) {
   ASSERT_TRUE(Expand(source));
   EXPECT_EQ(written_, source.back() == '\n' ? source : source + "\n");
   std::vector<std::string> prepared;
-  for (const auto line : rig_.assembler.Preprocessor().Written()) prepared.emplace_back(line.text);
+  for (const auto line : rig_.assembler.Preprocessor().Prepared()) prepared.emplace_back(line.text);
   EXPECT_EQ(prepared, GetParam().prepared);
 }
 
@@ -244,7 +244,7 @@ class LinesHolding : public Expansion, public ::testing::WithParamInterface<Hold
 TEST_P(LinesHolding, VisitsEveryLineThatHoldsTheCharacterOnce) {
   ASSERT_TRUE(Expand(GetParam().source));
   std::vector<std::string> visited;
-  rig_.assembler.Preprocessor().Written().ForEachHolding('.', [&](const CPreprocessor::WrittenLine line) {
+  rig_.assembler.Preprocessor().Prepared().ForEachHolding('.', [&](const CPreprocessor::PreparedLine line) {
     visited.emplace_back(line.text);
     return true;
   });
@@ -264,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Expansion, VisitingLinesHoldingACharacterStopsWhenAsked) {
   ASSERT_TRUE(Expand(".1\n.2\n.3\n"));
   int visits = 0;
-  rig_.assembler.Preprocessor().Written().ForEachHolding('.', [&](const CPreprocessor::WrittenLine) {
+  rig_.assembler.Preprocessor().Prepared().ForEachHolding('.', [&](const CPreprocessor::PreparedLine) {
     return ++visits < 2;
   });
   EXPECT_EQ(visits, 2);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Harness.h"
+#include "Text.h"
 
 namespace torvik::test {
 namespace {

@@ -1,21 +1,15 @@
 #include "ToolSupport.h"
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
 #include "Files.h"
+#include "Text.h"
 
 namespace torvik::tools {
 
 namespace {
-
-int DigitValue(char c, int base) {
-  int value = -1;
-  if (IsAsciiDigit(c)) value = c - '0';
-  if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
-  return value < base ? value : -1;
-}
 
 std::string HelpText(std::string_view program, std::string_view usage) {
   const std::string name(program);
@@ -54,8 +48,8 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t ma
   if (text.empty()) return std::nullopt;
   std::uint64_t value = 0;
   for (const char c : text) {
-    const int digit = DigitValue(c, base);
-    if (digit < 0) return std::nullopt;
+    const int digit = DigitValue(c);
+    if (digit >= base) return std::nullopt;
     value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
     if (value > max) return std::nullopt;
   }
@@ -70,6 +64,24 @@ std::string Hex(std::uint32_t value, int digits) {
     value >>= 4;
   }
   return text;
+}
+
+std::string DumpRow(std::span<const std::uint8_t> bytes) {
+  std::string hex;
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    hex += ' ';
+    hex += Hex(byte, 2);
+    text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+  }
+  hex.resize(3 * kDumpRowBytes, ' ');
+  return hex + "  |" + text + "|";
+}
+
+std::string LineNumberColumn(std::uint32_t number) {
+  constexpr std::size_t kColumns = 5;
+  const std::string digits = std::to_string(number);
+  return std::string(kColumns - std::min(kColumns, digits.size()), ' ') + digits;
 }
 
 std::optional<std::vector<std::uint8_t>> ReadInputFile(const std::string& path, std::uint64_t maxBytes,

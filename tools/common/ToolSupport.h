@@ -1,10 +1,11 @@
 // Small helpers shared by the companion tools: --help and --version, where
 // the instruction table lies, numbers on the command line, hexadecimal
-// text, and object files read with a clear message for every fault.
+// text, dump rows and line numbers, and object files read with a clear message for every fault.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,16 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text, std::uint32_t ma
 
 // Upper-case hexadecimal with exactly `digits` digits.
 std::string Hex(std::uint32_t value, int digits);
+
+// One row of a hex dump of at most kDumpRowBytes bytes, after its address:
+// each byte as " XX", the room of missing bytes left blank, then the bytes
+// as characters between bars, '.' for those that do not print.
+inline constexpr std::size_t kDumpRowBytes = 16;
+std::string DumpRow(std::span<const std::uint8_t> bytes);
+
+// A source line number, right-aligned in the five columns that listings
+// give it.
+std::string LineNumberColumn(std::uint32_t number);
 
 // Reads a whole input file of at most maxBytes bytes. Anything but a
 // regular file, and a file larger than that, is refused with a message

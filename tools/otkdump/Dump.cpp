@@ -1,26 +1,19 @@
 #include "Dump.h"
 
+#include <algorithm>
+#include <span>
+
 #include "ToolSupport.h"
 
 namespace torvik::tools {
 
 namespace {
 
-constexpr std::size_t kDumpRow = 16;
-
-char Printable(std::uint8_t byte) { return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.'; }
-
 void PrintCode(const std::vector<std::uint8_t>& code, std::ostream& out) {
   out << "code: " << code.size() << " bytes\n";
-  for (std::size_t row = 0; row < code.size(); row += kDumpRow) {
-    std::string hex;
-    std::string text;
-    for (std::size_t i = row; i < row + kDumpRow; ++i) {
-      hex += ' ';
-      hex += i < code.size() ? Hex(code[i], 2) : "  ";
-      if (i < code.size()) text += Printable(code[i]);
-    }
-    out << "  " << Hex(static_cast<std::uint32_t>(row), 4) << " " << hex << "  |" << text << "|\n";
+  for (std::size_t row = 0; row < code.size(); row += kDumpRowBytes) {
+    const auto bytes = std::span(code).subspan(row, std::min(kDumpRowBytes, code.size() - row));
+    out << "  " << Hex(static_cast<std::uint32_t>(row), 4) << " " << DumpRow(bytes) << "\n";
   }
 }
 
@@ -52,9 +45,7 @@ void PrintLines(const ObjectModule& module, std::ostream& out) {
   out << "\nline table: " << Plural(module.lines.size(), "record", "records") << "\n";
   if (!module.lines.empty()) out << "  address  line\n";
   for (const auto& line : module.lines) {
-    std::string number = std::to_string(line.line);
-    out << "  " << Hex(line.address, 4) << "     " << std::string(number.size() < 5 ? 5 - number.size() : 0, ' ')
-        << number << "\n";
+    out << "  " << Hex(line.address, 4) << "     " << LineNumberColumn(line.line) << "\n";
   }
 }
 

@@ -28,7 +28,9 @@ class Printer {
       for (std::uint32_t i = at; i < stop; ++i) bytes += Hex(code_[i], 2) + " ";
       bytes.resize(kRowBytes * 3, ' ');
       std::string row = (at < end ? Hex((base_ + at) & 0xFFFF, 4) : std::string(4, ' ')) + "  " + bytes;
-      if (line != nullptr && at == start) row += LineColumn(*line) + "  " + line->text;
+      if (line != nullptr && at == start) {
+        row += LineNumberColumn(static_cast<std::uint32_t>(line->lineInFile)) + "  " + line->text;
+      }
       row.resize(row.find_last_not_of(' ') + 1);
       out_ << row << "\n";
       at = stop;
@@ -40,10 +42,6 @@ class Printer {
     if (line.fileIndex == file_) return;
     file_ = line.fileIndex;
     out_ << "---- " << source_.files[static_cast<std::size_t>(file_)] << "\n";
-  }
-  static std::string LineColumn(const ExpandedLine& line) {
-    std::string number = std::to_string(line.lineInFile);
-    return std::string(number.size() < 5 ? 5 - number.size() : 0, ' ') + number;
   }
 
   const std::vector<std::uint8_t>& code_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Files.h"
+#include "Text.h"
 #include "Inputs.h"
 #include "Linker.h"
 #include "Output.h"

@@ -75,19 +75,16 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   return !options.image.empty();
 }
 
-// Sixteen bytes a row: address, bytes, characters.
+// The memory asked for in rows of a hex dump, each after its address.
 void PrintDump(const torvik::tools::Machine& machine, const Dump& dump) {
-  for (std::uint32_t row = 0; row < dump.length; row += 16) {
+  using torvik::tools::kDumpRowBytes;
+  for (std::uint32_t row = 0; row < dump.length; row += kDumpRowBytes) {
     const auto start = static_cast<std::uint16_t>(dump.address + row);
-    std::string hex;
-    std::string text;
-    for (std::uint32_t i = row; i < dump.length && i < row + 16; ++i) {
-      const std::uint8_t byte = machine.Peek(static_cast<std::uint16_t>(dump.address + i));
-      hex += ' ';
-      hex += Hex(byte, 2);
-      text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+    std::vector<std::uint8_t> bytes;
+    for (std::uint32_t i = row; i < dump.length && i < row + kDumpRowBytes; ++i) {
+      bytes.push_back(machine.Peek(static_cast<std::uint16_t>(dump.address + i)));
     }
-    std::cout << Hex(start, 4) << ":" << hex << std::string((16 - text.size()) * 3, ' ') << "  |" << text << "|\n";
+    std::cout << Hex(start, 4) << ":" << torvik::tools::DumpRow(bytes) << "\n";
   }
 }
 
