@@ -1,7 +1,9 @@
 // The platform unit on Windows: the wide-character calls of the Win32 API,
 // every path name turned from UTF-8 into UTF-16 on its way in and every
 // name the system gives turned back into UTF-8.
+// windows.h first: the other system headers build on its definitions.
 #include <windows.h>
+
 #include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>

@@ -3,7 +3,9 @@
 // name it, passes its standard handles on and exits with its status. The
 // end-to-end cases start the Windows assembler through it, so that the
 // program name of a case reaches the assembler as the case writes it.
+// windows.h first: shellapi.h builds on its definitions.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstdio>
