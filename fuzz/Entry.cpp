@@ -30,8 +30,8 @@ std::string Absolute(std::string_view path) {
 }
 
 void MakePathsAbsolute(int* argc, char*** argv) {
-  static constexpr std::string_view kPathFlags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict=",
-                                                    "-merge_control_file=", "-features_dir="};
+  static constexpr std::string_view kPathFlags[] = {
+      "-artifact_prefix=", "-exact_artifact_path=", "-dict=", "-merge_control_file=", "-features_dir="};
   bool artifactPrefix = false;
   for (int i = 0; i < *argc; ++i) {
     std::string_view arg = (*argv)[i];

@@ -79,8 +79,8 @@ std::string workspace;
 std::string inputName = "(input)";
 
 [[noreturn]] void Fail(const std::string& what, const std::string& output) {
-  std::fprintf(stderr, "fuzz check failed for %s: %s\n--- output ---\n%s--- end ---\n", inputName.c_str(),
-               what.c_str(), output.c_str());
+  std::fprintf(stderr, "fuzz check failed for %s: %s\n--- output ---\n%s--- end ---\n", inputName.c_str(), what.c_str(),
+               output.c_str());
   std::fflush(stderr);
   std::abort();
 }

@@ -95,13 +95,9 @@ bool CAssembler::WriteObject(const std::string& objectPath) {
   const std::vector<std::uint8_t> bytes = image_.Serialize(symbols_);
   const OutputFile object{objectPath, bytes};
   switch (WriteOutputs(std::span(&object, 1), inputs).status) {
-    case OutputStatus::Written:
-      return true;
-    case OutputStatus::NamesAnInput:
-      Error(kErrOutputIsInput, objectPath);
-      return false;
-    case OutputStatus::CannotWrite:
-      break;
+    case OutputStatus::Written: return true;
+    case OutputStatus::NamesAnInput: Error(kErrOutputIsInput, objectPath); return false;
+    case OutputStatus::CannotWrite: break;
   }
   Error(kErrCannotOpenFile, objectPath);
   return false;

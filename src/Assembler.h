@@ -72,7 +72,6 @@ struct Evaluation {
   ProbeStandIn standIn;
 };
 
-
 // Where a run's messages go, one whole line at a time.
 class MessageSink {
  public:

@@ -61,9 +61,7 @@ void CAssembler::ErrorNumAt(std::string_view file, std::int32_t line, int code, 
 
 void CAssembler::Warning(int code, std::string_view argument) { Report(false, code, argument); }
 
-void CAssembler::Message(std::string_view format, std::string_view argument) {
-  out_.WriteLine(Fill(format, argument));
-}
+void CAssembler::Message(std::string_view format, std::string_view argument) { out_.WriteLine(Fill(format, argument)); }
 
 const std::string& CAssembler::CurrentFileName() const {
   if (!fileNameOverride_.empty()) return fileNameOverride_;

@@ -10,8 +10,8 @@ namespace torvik {
 
 namespace {
 
-constexpr std::string_view kDirectiveNames[] = {"ext", "db",  "byte",  "dw",  "word", "pad",
-                                                "incbin", "end", "dbs", "bytes", "dws", "words"};
+constexpr std::string_view kDirectiveNames[] = {"ext",    "db",  "byte", "dw",    "word", "pad",
+                                                "incbin", "end", "dbs",  "bytes", "dws",  "words"};
 
 bool IsDirectiveName(std::string_view name) {
   for (const auto known : kDirectiveNames) {
@@ -68,7 +68,9 @@ std::int64_t CAssembler::DirectiveExternal(std::string_view argument, bool first
   switch (collected.error) {
     case kErrLabelTooLong: ErrorNum(kErrLabelTooLong, static_cast<std::int32_t>(kMaxNameLength)); break;
     case kErrLabelStartsWithDigit: Error(kErrLabelStartsWithDigit, ""); break;
-    case kErrBadExternalCharacter: ErrorNum(kErrBadExternalCharacter, static_cast<std::int8_t>(collected.badChar)); break;
+    case kErrBadExternalCharacter:
+      ErrorNum(kErrBadExternalCharacter, static_cast<std::int8_t>(collected.badChar));
+      break;
     default: break;
   }
   if (firstPass) symbols_.Define(collected.name, 0, true, false, false, std::nullopt);

@@ -130,7 +130,8 @@ CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry
   const auto bytes = [](std::int32_t value, int count) {
     TypedBytes out;
     out.count = static_cast<std::uint8_t>(count);
-    for (int i = 0; i < count; ++i) out.bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
+    for (int i = 0; i < count; ++i)
+      out.bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
     return out;
   };
   if (IsBlank(text)) {
@@ -174,7 +175,8 @@ CInstruction::TypedBytes CInstruction::EncodeTypedOperand(const InstructionEntry
       // The instruction reaches $FF00 plus its byte, so an address there
       // and the byte alone mean the same; nothing else can be reached.
       CheckByteLinks(text, evaluation);
-      if (!(value >= 0 && value <= 0xFF) && !(value >= 0xFF00 && value <= 0xFFFF)) owner_.Error(kErrOutsideHighPage, "");
+      if (!(value >= 0 && value <= 0xFF) && !(value >= 0xFF00 && value <= 0xFFFF))
+        owner_.Error(kErrOutsideHighPage, "");
       return bytes(value, 1);
   }
   return bytes(0, 1);

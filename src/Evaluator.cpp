@@ -17,9 +17,7 @@ constexpr std::int32_t kRelocationProbeOffset = 9;
 
 std::int32_t Wrapped(std::int64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
 
-bool IsArithmetic(Operation op) {
-  return op == Operation::Assign || op == Operation::Add || op == Operation::Subtract;
-}
+bool IsArithmetic(Operation op) { return op == Operation::Assign || op == Operation::Add || op == Operation::Subtract; }
 
 // How the base address enters a combination.
 void CombineRelocation(Operation op, Evaluation& result, const Evaluation& operand) {
@@ -145,9 +143,7 @@ inline CAssembler::Operand CAssembler::ReadOperand(std::string_view text, std::s
     case ExprToken::Kind::Identifier:
       ReadSymbol(text.substr(token.begin, token.end - token.begin), offset, evaluation);
       break;
-    case ExprToken::Kind::Number:
-      evaluation.value = token.value;
-      break;
+    case ExprToken::Kind::Number: evaluation.value = token.value; break;
     case ExprToken::Kind::Location:
       evaluation.value = Wrapped(std::int64_t{locationCounter_} + offset);
       evaluation.relocation = 1;

@@ -33,12 +33,12 @@ struct ExprToken {
   enum class Kind {
     Identifier,
     Number,
-    Location,      // a lone '$'
+    Location,  // a lone '$'
     CharConstant,
     Open,
     Close,
     Operator,
-    Invalid,       // a character that starts no token
+    Invalid,  // a character that starts no token
     End,
   };
   Kind kind = Kind::End;
@@ -98,7 +98,9 @@ inline std::int32_t ApplyOperation(Operation op, std::int32_t result, std::int32
 }
 
 inline bool IsIdentifierStart(char c) { return HasCharClass(c, kLetterClass | kUnderscoreClass | kAtClass); }
-inline bool IsIdentifierChar(char c) { return HasCharClass(c, kLetterClass | kDigitClass | kUnderscoreClass | kAtClass); }
+inline bool IsIdentifierChar(char c) {
+  return HasCharClass(c, kLetterClass | kDigitClass | kUnderscoreClass | kAtClass);
+}
 
 // Identifiers, the most frequent tokens, are read here; the rest elsewhere.
 inline ExprToken NextToken(std::string_view text, std::size_t pos) {

@@ -258,7 +258,8 @@ namespace {
 // A name for a new file beside `path`, different at every call.
 std::string TemporaryNameBeside(const std::string& path, unsigned attempt) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const auto nanoseconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+  const auto nanoseconds =
+      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
   std::uint64_t mix = (platform::ProcessNumber() << 32) ^ nanoseconds ^ (std::uint64_t{attempt} * 0x9E3779B97F4A7C15u);
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string suffix;
@@ -316,9 +317,7 @@ bool LeadsToAnInput(const std::string& path, const FileStatus& entry, std::span<
 bool PutInPlace(const std::string& path, PendingOutput& output) {
   using Kind = PendingOutput::Kind;
   switch (platform::Swap(output.temp, path)) {
-    case platform::SwapResult::Swapped:
-      output.kind = Kind::Exchanged;
-      return true;
+    case platform::SwapResult::Swapped: output.kind = Kind::Exchanged; return true;
     case platform::SwapResult::TargetMissing:
       if (!platform::RenameNew(output.temp, path)) return false;
       output.kind = Kind::Created;
@@ -328,8 +327,7 @@ bool PutInPlace(const std::string& path, PendingOutput& output) {
       if (!platform::RenameReplacing(output.temp, path)) return false;
       output.kind = Kind::Replaced;
       return true;
-    case platform::SwapResult::Failed:
-      break;
+    case platform::SwapResult::Failed: break;
   }
   return false;
 }

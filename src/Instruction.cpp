@@ -50,7 +50,8 @@ constexpr std::size_t kRowsAtOnce = 16;
   if (p < line.size() && line[p] >= '1' && line[p] <= '9') {
     constexpr std::size_t kSafeDigits = 9;  // cannot leave 32 bits
     std::int32_t decimal = 0;
-    while (p < line.size() && IsAsciiDigit(line[p]) && p - number < kSafeDigits) decimal = decimal * 10 + (line[p++] - '0');
+    while (p < line.size() && IsAsciiDigit(line[p]) && p - number < kSafeDigits)
+      decimal = decimal * 10 + (line[p++] - '0');
     if (p == line.size() || !IsAsciiDigit(line[p])) {
       value = decimal;
       pos = p;
@@ -66,8 +67,8 @@ constexpr std::size_t kRowsAtOnce = 16;
   if (p < line.size() && (line[p] == '+' || line[p] == '-')) ++p;
   int base = 10;
   if (p < line.size() && line[p] == '0') {
-    const bool hexPrefix = p + 2 < line.size() && (line[p + 1] == 'x' || line[p + 1] == 'X') &&
-                           DigitValue(line[p + 2]) < 16;
+    const bool hexPrefix =
+        p + 2 < line.size() && (line[p + 1] == 'x' || line[p + 1] == 'X') && DigitValue(line[p + 2]) < 16;
     base = hexPrefix ? 16 : 8;
   }
   std::size_t end = number;
@@ -154,7 +155,8 @@ int ParseTypedOpcode(std::string_view text, InstructionEntry& row, const std::ar
       step.byte = static_cast<std::uint8_t>(HexDigit(text[at]) * 16 + HexDigit(text[at + 1]));
       at += 2;
       if (at < text.size() && text[at] == '+') {
-        if (at + 1 == text.size() || (step.operand = static_cast<std::int8_t>(place(text[at + 1], true))) < 0) return kErrBadTableRow;
+        if (at + 1 == text.size() || (step.operand = static_cast<std::int8_t>(place(text[at + 1], true))) < 0)
+          return kErrBadTableRow;
         at += 2;
       }
     } else {

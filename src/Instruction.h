@@ -22,13 +22,13 @@ struct Evaluation;
 // lower-case letter. What each type accepts and the bytes it gives are
 // decided in one place, CInstruction::EncodeTypedOperand.
 enum class OperandType : std::uint8_t {
-  UnsignedByte,   // n: 0..255 (larger values warn), no address or external
-  SignedByte,     // d, e: -128..127, no address or external
-  Word,           // w: 16 bits, low byte first; may be relocated or external
-  BigEndianWord,  // m: 16 bits, high byte first; no address or external
-  RelativeTarget, // r: a jump target, one signed byte from the next instruction
-  BitNumber,      // b: 0..7, times 8 added to a fixed byte (HH+b)
-  HighPage,       // h: an address in $FF00..$FFFF, or its low byte 0..$FF
+  UnsignedByte,    // n: 0..255 (larger values warn), no address or external
+  SignedByte,      // d, e: -128..127, no address or external
+  Word,            // w: 16 bits, low byte first; may be relocated or external
+  BigEndianWord,   // m: 16 bits, high byte first; no address or external
+  RelativeTarget,  // r: a jump target, one signed byte from the next instruction
+  BitNumber,       // b: 0..7, times 8 added to a fixed byte (HH+b)
+  HighPage,        // h: an address in $FF00..$FFFF, or its low byte 0..$FF
 };
 
 struct OperandTypeInfo {
@@ -88,7 +88,7 @@ struct InstructionEntry {
   // Views of the text the row was parsed from; CInstruction keeps the text
   // of the rows it loads.
   std::string_view mnemonic;
-  std::string_view pattern;  // empty for an instruction without operands
+  std::string_view pattern;                            // empty for an instruction without operands
   std::array<std::uint8_t, kMaxOpcodeBytes> opcode{};  // in column order; emitted in reverse
   std::int32_t length = 0;
   std::int32_t opcodeCount = 0;

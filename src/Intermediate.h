@@ -55,7 +55,7 @@ class IntermediateFile {
 
   UniqueFile file_;
   std::optional<FileIdentity> identity_;  // of the file held, which cannot change
-  bool empty_ = false;  // when it was locked, or once Truncate emptied it
+  bool empty_ = false;                    // when it was locked, or once Truncate emptied it
   TextWriter writer_;
 };
 

@@ -37,8 +37,8 @@ std::string_view TrimCapture(std::string_view text) {
 
 // Blanks in the operand are passed over before each fixed pattern
 // character; what a capture takes is trimmed once the row fits.
-bool CInstruction::Fits(std::string_view pattern, std::string_view statement, std::size_t start,
-                        std::string_view& last, std::string_view* each) {
+bool CInstruction::Fits(std::string_view pattern, std::string_view statement, std::size_t start, std::string_view& last,
+                        std::string_view* each) {
   std::size_t j = start;
   std::size_t count = 0;
   const auto capture = [&](std::string_view text) {
@@ -192,8 +192,9 @@ std::optional<InstructionMatch> CInstruction::Match(std::string_view statement) 
     if (Fits(Row(row).pattern, statement, p, captured)) {
       const std::string_view operand = Row(row).operandCount > 1 ? statement.substr(p) : captured;
       const InstructionMatch match{row, operand};
-      matches_.Insert(statement, {static_cast<std::int16_t>(row), static_cast<std::uint16_t>(match.OperandOffset(statement)),
-                                  static_cast<std::uint16_t>(operand.size())});
+      matches_.Insert(statement,
+                      {static_cast<std::int16_t>(row), static_cast<std::uint16_t>(match.OperandOffset(statement)),
+                       static_cast<std::uint16_t>(operand.size())});
       return match;
     }
   }

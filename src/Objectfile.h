@@ -46,15 +46,15 @@ struct ObjectModule {
 // The largest object file the writer can produce: every list of the image
 // and the symbol table at its capacity, every name at its longest.
 inline constexpr std::size_t kMaxObjectFileBytes = [] {
-  constexpr std::size_t kCount = 2;                         // a u16 count before each list
-  constexpr std::size_t kName = 1 + kMaxNameLength + 1;     // length, characters, NUL
+  constexpr std::size_t kCount = 2;                      // a u16 count before each list
+  constexpr std::size_t kName = 1 + kMaxNameLength + 1;  // length, characters, NUL
   constexpr auto size = [](int capacity) { return static_cast<std::size_t>(capacity); };
   constexpr std::size_t kAddresses = 2 * size(kMaxAddressesPerList);
-  return kCount + size(kMaxCodeBytes) +                                      // code
-         kCount + kAddresses +                                               // local relocations
+  return kCount + size(kMaxCodeBytes) +                                        // code
+         kCount + kAddresses +                                                 // local relocations
          kCount + size(kMaxExternalSymbols) * (kName + kCount + kAddresses) +  // external symbols
-         kCount + size(kMaxSymbols) * (kName + 2) +                          // public symbols
-         kCount + size(kMaxLineRecords) * 4;                                 // line table
+         kCount + size(kMaxSymbols) * (kName + 2) +                            // public symbols
+         kCount + size(kMaxLineRecords) * 4;                                   // line table
 }();
 
 // Outcome of reading an object file: the module, or what is wrong and where.

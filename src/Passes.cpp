@@ -26,7 +26,8 @@ void CAssembler::CollectDeclaredExternals(const CPreprocessor::PreparedLines& li
       if (EqualsIgnoringCase(head.name, "ext")) declaredExternals_.insert(CollectExternalName(head.argument).name);
       // More names than the symbol table holds cannot all be defined, and
       // pass 1 fails; the rest need not be known.
-      return !EqualsIgnoringCase(head.name, "end") && declaredExternals_.size() <= static_cast<std::size_t>(kMaxSymbols);
+      return !EqualsIgnoringCase(head.name, "end") &&
+             declaredExternals_.size() <= static_cast<std::size_t>(kMaxSymbols);
     });
   });
 }
@@ -122,7 +123,7 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
 // A statement without a row joins the one before it when it has its size:
 // sources hold long runs of directives of size 0.
 [[gnu::always_inline]] inline void CAssembler::KeepSize(std::int64_t size, const std::optional<InstructionMatch>& match,
-                                                            std::string_view statement) {
+                                                        std::string_view statement) {
   // Past the code's capacity, or after an error, pass 2 fails or does not
   // run at all: pass 1 stops keeping what it found, whose store would
   // otherwise grow with every statement of any source.
@@ -164,7 +165,8 @@ void CAssembler::DefineAssignment(std::string_view label, std::string_view expre
   }
 }
 
-[[gnu::always_inline]] inline std::optional<InstructionMatch> CAssembler::PassOneMatch(std::string_view statement) const {
+[[gnu::always_inline]] inline std::optional<InstructionMatch> CAssembler::PassOneMatch(
+    std::string_view statement) const {
   if (nextStatement_ >= statements_.size()) return std::nullopt;
   const SizedStatement& sized = statements_[nextStatement_];
   if (sized.row < 0 || sized.operandOffset + sized.operandLength > statement.size()) return std::nullopt;

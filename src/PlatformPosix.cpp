@@ -67,15 +67,11 @@ namespace platform {
 UniqueFile Open(const std::string& path, OpenFor purpose, OpenFailure* failure) {
   UniqueFile file;
   switch (purpose) {
-    case OpenFor::Reading:
-      file = UniqueFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-      break;
+    case OpenFor::Reading: file = UniqueFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC)); break;
     case OpenFor::ReadingWithoutWaiting:
       file = UniqueFile(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
       break;
-    case OpenFor::WritingDevice:
-      file = OpenDevice(path);
-      break;
+    case OpenFor::WritingDevice: file = OpenDevice(path); break;
     case OpenFor::CreatingNew:
       file = UniqueFile(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
       break;
@@ -196,9 +192,7 @@ bool RenameNew(const std::string& from, const std::string& to) {
 #endif
 }
 
-bool RenameReplacing(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
-}
+bool RenameReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 
 std::size_t FileNameStart(std::string_view path) {
   const auto slash = path.find_last_of('/');

@@ -172,16 +172,12 @@ std::optional<FileStatus> StatusOf(NativeFile file) {
   FileStatus status;
   ::SetLastError(NO_ERROR);
   switch (::GetFileType(handle)) {
-    case FILE_TYPE_DISK:
-      break;
-    case FILE_TYPE_CHAR:
-      status.kind = FileKind::CharacterDevice;
-      return status;
+    case FILE_TYPE_DISK: break;
+    case FILE_TYPE_CHAR: status.kind = FileKind::CharacterDevice; return status;
     case FILE_TYPE_UNKNOWN:
       if (::GetLastError() != NO_ERROR) return std::nullopt;
       return status;
-    default:
-      return status;
+    default: return status;
   }
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(handle, &info)) return std::nullopt;
@@ -319,8 +315,8 @@ bool RenameReplacing(const std::string& from, const std::string& to) {
 std::size_t FileNameStart(std::string_view path) {
   const auto separator = path.find_last_of("/\\");
   if (separator != std::string_view::npos) return separator + 1;
-  const bool drive = path.size() >= 2 && path[1] == ':' &&
-                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  const bool drive =
+      path.size() >= 2 && path[1] == ':' && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
   return drive ? 2 : 0;
 }
 

@@ -46,8 +46,7 @@ bool CPreprocessor::Expand(const std::string& path, TextWriter& out) {
   fileNames_.push_back(path);
 
   TextReader in;
-  if (in.Open(path) != TextReader::OpenResult::Ok ||
-      (forbidden_ && in.Identity() == forbidden_)) {
+  if (in.Open(path) != TextReader::OpenResult::Ok || (forbidden_ && in.Identity() == forbidden_)) {
     owner_.Error(kErrCannotOpenFile, path);
     return false;
   }
@@ -149,7 +148,8 @@ std::size_t CPreprocessor::TakeRun(std::string_view run, std::uint64_t offset, i
 
 bool CPreprocessor::Directive(std::string_view line, TextWriter& out) {
   const auto wordEnd = line.find(' ', 1);
-  const std::string_view word = line.substr(1, wordEnd == std::string_view::npos ? std::string_view::npos : wordEnd - 1);
+  const std::string_view word =
+      line.substr(1, wordEnd == std::string_view::npos ? std::string_view::npos : wordEnd - 1);
   if (EqualsIgnoringCase(word, "include")) {
     if (wordEnd == std::string_view::npos) {
       owner_.Error(kErrFileNameExpected, "");
@@ -194,7 +194,8 @@ void CPreprocessor::WriteThrough(TextWriter& out) {
 // Turns the tabs of the kept text into spaces, all at once.
 void CPreprocessor::SpaceOutTabs() {
   char* const end = prepared_.Data() + prepared_.Size();
-  for (char* tab = prepared_.Data(); (tab = static_cast<char*>(std::memchr(tab, '\t', static_cast<std::size_t>(end - tab)))); ++tab) {
+  for (char* tab = prepared_.Data();
+       (tab = static_cast<char*>(std::memchr(tab, '\t', static_cast<std::size_t>(end - tab)))); ++tab) {
     *tab = ' ';
   }
 }

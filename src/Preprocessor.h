@@ -106,8 +106,8 @@ class CPreprocessor {
   std::vector<std::uint32_t> preparedEnds_;
   bool failed_ = false;  // a run stopped at a capacity
   bool deferring_ = false;
-  bool holdingBack_ = false;    // lines are being kept back in this expansion
-  bool deferredLost_ = false;   // some of what was kept back could not be written
+  bool holdingBack_ = false;   // lines are being kept back in this expansion
+  bool deferredLost_ = false;  // some of what was kept back could not be written
   DeferredText deferred_;
   std::vector<FileIdentity> inputs_;
   void Emit(int fileIndex, std::uint64_t offset, std::string_view text, TextWriter& out);

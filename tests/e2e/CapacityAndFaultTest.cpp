@@ -62,10 +62,12 @@ std::vector<Capacity> Capacities() {
          ASSERT_EQ(m.relocations.size(), 8192u);
          for (std::size_t i = 0; i < m.relocations.size(); ++i) ASSERT_EQ(m.relocations[i], 2 * i);
        }},
-      {"external_symbols", Repeat(511, [](int i) {
-                  const auto n = static_cast<std::size_t>(i) + 1;
-                  return Named(" .ext e", n, "\n") + Named(" call e", n, "\n");
-                }),
+      {"external_symbols",
+       Repeat(511,
+              [](int i) {
+                const auto n = static_cast<std::size_t>(i) + 1;
+                return Named(" .ext e", n, "\n") + Named(" call e", n, "\n");
+              }),
        [](const ObjectModule& m) {
          ASSERT_EQ(m.externals.size(), 511u);
          for (std::size_t i = 0; i < m.externals.size(); ++i) {
@@ -130,8 +132,8 @@ std::vector<HugeSource> HugeSources() {
     };
   };
   return {
-      {"a_line_of_nul_alone_is_empty", [](const std::string& path) { WriteFile(path, ""), Extend(path, kLarge); },
-       0, "Assembly complete - 0 error(s), 0 warning(s)"},
+      {"a_line_of_nul_alone_is_empty", [](const std::string& path) { WriteFile(path, ""), Extend(path, kLarge); }, 0,
+       "Assembly complete - 0 error(s), 0 warning(s)"},
       {"a_line_that_goes_on_and_on",
        [](const std::string& path) { WriteFile(path, " nop\n" + std::string(1 << 20, 'a')), Extend(path, kLarge); }, 1,
        "Error #200 in prog.asm, line 2: Line is too long (max of 1023 chars)"},
@@ -194,17 +196,18 @@ std::vector<RefusedObject> RefusedObjects() {
   return {
       {"missing_directory", "nodir/prog.otk", nothing, {"prog.asm"}},
       {"below_a_file", "prog.asm/prog.otk", nothing, {"prog.asm"}},
-      {"a_directory", "out",
-       [](const TempDir& d) { ::mkdir((d / "out").c_str(), 0755); }, {"prog.asm", "out"}},
+      {"a_directory", "out", [](const TempDir& d) { ::mkdir((d / "out").c_str(), 0755); }, {"prog.asm", "out"}},
       {"in_proc", "/proc/prog.otk", nothing, {"prog.asm"}},
       {"full_disk", "/dev/full", nothing, {"prog.asm"}},
-      {"read_only_directory", "ro/prog.otk",
+      {"read_only_directory",
+       "ro/prog.otk",
        [](const TempDir& d) {
          ::mkdir((d / "ro").c_str(), 0755);
          WriteFile(d / "ro/prog.otk", "old");
          ::chmod((d / "ro").c_str(), 0555);
        },
-       {"prog.asm", "ro", "ro/prog.otk"}, true},
+       {"prog.asm", "ro", "ro/prog.otk"},
+       true},
   };
 }
 
@@ -265,11 +268,10 @@ TEST_P(SourceWithoutReadPermission, StopsInPreprocessing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Unreadable, SourceWithoutReadPermission,
-    ::testing::Values(
-        UnreadableSource{"source", " nop\n", "prog.asm",
-                         "Error #100 in prog.asm, line 0: Cannot open file: \"prog.asm\"\n"},
-        UnreadableSource{"include", " nop\n#include \"inc.asm\"\n", "inc.asm",
-                         "Error #100 in prog.asm, line 0: Cannot open file: \"inc.asm\"\n"}),
+    ::testing::Values(UnreadableSource{"source", " nop\n", "prog.asm",
+                                       "Error #100 in prog.asm, line 0: Cannot open file: \"prog.asm\"\n"},
+                      UnreadableSource{"include", " nop\n#include \"inc.asm\"\n", "inc.asm",
+                                       "Error #100 in prog.asm, line 0: Cannot open file: \"inc.asm\"\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

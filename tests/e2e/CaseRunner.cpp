@@ -120,11 +120,10 @@ std::string ExecutableDirectory(const std::string& directory) {
 }
 
 std::string Substitute(std::string text, const std::string& directory) {
-  const std::map<std::string, std::string> values = {
-      {"{TABLE}", "bin/tkinstr.tab"},
-      {"{EXEDIR}", ExecutableDirectory(directory)},
-      {"{DIR}", directory},
-      {"{HERE}", AsSeenByProgram(directory)}};
+  const std::map<std::string, std::string> values = {{"{TABLE}", "bin/tkinstr.tab"},
+                                                     {"{EXEDIR}", ExecutableDirectory(directory)},
+                                                     {"{DIR}", directory},
+                                                     {"{HERE}", AsSeenByProgram(directory)}};
   for (const auto& [key, value] : values) {
     for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size())) {
       text.replace(at, key.size(), value);

@@ -45,9 +45,8 @@ std::vector<std::string> ChangedEnvironment(const std::vector<std::string>& chan
 
 }  // namespace
 
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& directory, int timeoutSeconds,
-                         const std::vector<std::string>& environment) {
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args, const std::string& directory,
+                         int timeoutSeconds, const std::vector<std::string>& environment) {
   // Everything the child needs is made before the fork.
   const std::vector<std::string> variables = ChangedEnvironment(environment);
   std::vector<char*> envp;
@@ -211,9 +210,8 @@ Command TorvikCommand(const std::string& program, const std::vector<std::string>
   return {launcher.front(), launcher};
 }
 
-ProcessResult RunTorvik(const std::string& program, const std::vector<std::string>& args,
-                        const std::string& directory, int timeoutSeconds,
-                        const std::vector<std::string>& environment) {
+ProcessResult RunTorvik(const std::string& program, const std::vector<std::string>& args, const std::string& directory,
+                        int timeoutSeconds, const std::vector<std::string>& environment) {
   const Command command = TorvikCommand(program, args);
   return RunProcess(command.path, command.argv, directory, timeoutSeconds, environment);
 }

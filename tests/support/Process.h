@@ -17,9 +17,8 @@ struct ProcessResult {
 
 // Runs `program` with `args` (argv[0] is args[0]) in `directory`, with the
 // environment's variables changed or added by `environment` ("NAME=VALUE").
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& directory, int timeoutSeconds = 120,
-                         const std::vector<std::string>& environment = {});
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args, const std::string& directory,
+                         int timeoutSeconds = 120, const std::vector<std::string>& environment = {});
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes out of scope.
@@ -70,8 +69,7 @@ struct Command {
 // program name it is given), directly or through the launcher.
 Command TorvikCommand(const std::string& program, const std::vector<std::string>& args);
 // RunProcess of TorvikCommand.
-ProcessResult RunTorvik(const std::string& program, const std::vector<std::string>& args,
-                        const std::string& directory, int timeoutSeconds = 120,
-                        const std::vector<std::string>& environment = {});
+ProcessResult RunTorvik(const std::string& program, const std::vector<std::string>& args, const std::string& directory,
+                        int timeoutSeconds = 120, const std::vector<std::string>& environment = {});
 
 }  // namespace torvik::test

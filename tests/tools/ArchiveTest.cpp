@@ -51,8 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kMagic + Member("/", "1234") + Member("//", "long_member_name.otk/\nsecond_long_name.otk/\n") +
                         Member("/22", "y") + Member("/0", "z") + Member("__.SYMDEF", ""),
                     "second_long_name.otk=y@236 long_member_name.otk=z@298 "},
-        ArchiveCase{"EmptyArchive", kMagic, ""},
-        ArchiveCase{"NoMagic", "!<thin>\n", "no archive magic line at 0"},
+        ArchiveCase{"EmptyArchive", kMagic, ""}, ArchiveCase{"NoMagic", "!<thin>\n", "no archive magic line at 0"},
         ArchiveCase{"HeaderCutShort", kMagic + Member("a.otk/", "").substr(0, 59),
                     "archive ends inside a member header at 8"},
         ArchiveCase{"HeaderWithoutItsEnd", kMagic + Member("a.otk/", "").replace(58, 2, "  "),
@@ -112,13 +111,16 @@ INSTANTIATE_TEST_SUITE_P(
         // add is wanted only once mul is taken: a second round takes it, and
         // both stand where the library is named, in the archive's order (in
         // which the members taken are also listed).
-        SelectionCase{"MembersTakenRoundAfterRound", {Main(), Library()},
+        SelectionCase{"MembersTakenRoundAfterRound",
+                      {Main(), Library()},
                       "main.otk@0000 lib.a(add.otk)@0004 lib.a(mul.otk)@0005 "
                       "| lib.a(add.otk) for add in lib.a(mul.otk) | lib.a(mul.otk) for mul in main.otk "},
-        SelectionCase{"LibraryNamedFirst", {Library(), Main()},
+        SelectionCase{"LibraryNamedFirst",
+                      {Library(), Main()},
                       "lib.a(add.otk)@0000 lib.a(mul.otk)@0001 main.otk@0005 "
                       "| lib.a(add.otk) for add in lib.a(mul.otk) | lib.a(mul.otk) for mul in main.otk "},
-        SelectionCase{"LibraryAtAnAddress", {Main(), Library(0x100)},
+        SelectionCase{"LibraryAtAnAddress",
+                      {Main(), Library(0x100)},
                       "main.otk@0000 lib.a(add.otk)@0100 lib.a(mul.otk)@0101 "
                       "| lib.a(add.otk) for add in lib.a(mul.otk) | lib.a(mul.otk) for mul in main.otk "},
         SelectionCase{"NothingOpenNothingTaken", {{"m.otk", Object("C9", {}, {})}, Library()}, "m.otk@0000 "},
@@ -126,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionCase{"DefinedSymbolsAreNotTakenAgain",
                       {Main(), {"add.otk", Object("C9", {}, {{"add", 0}})}, Library()},
                       "main.otk@0000 add.otk@0004 lib.a(mul.otk)@0005 | lib.a(mul.otk) for mul in main.otk "},
-        SelectionCase{"NoMemberResolves", {{"m.otk", Object("CD 00 00 00", {{"sqrt", {1}}}, {})}, Library()},
+        SelectionCase{"NoMemberResolves",
+                      {{"m.otk", Object("CD 00 00 00", {{"sqrt", {1}}}, {})}, Library()},
                       "tool: error: undefined symbol \"sqrt\", referred to in \"m.otk\"\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -49,13 +49,13 @@ TEST(Dump, HexDumpRowsHoldSixteenBytesAndTheFieldsShowWhatTheyHold) {
   module.relocations = {16};
   std::ostringstream out;
   PrintSections(module, out);
-  EXPECT_THAT(out.str(), ::testing::StartsWith(
-                             "code: 18 bytes\n"
-                             "  0000  41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50  |ABCDEFGHIJKLMNOP|\n"
-                             "  0010  51 52                                            |QR|\n"
-                             "\n"
-                             "local relocations: 1\n"
-                             "  0010  holds 5251\n"));
+  EXPECT_THAT(out.str(),
+              ::testing::StartsWith("code: 18 bytes\n"
+                                    "  0000  41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50  |ABCDEFGHIJKLMNOP|\n"
+                                    "  0010  51 52                                            |QR|\n"
+                                    "\n"
+                                    "local relocations: 1\n"
+                                    "  0010  holds 5251\n"));
 }
 
 struct MalformedCase {
@@ -75,7 +75,8 @@ TEST_P(Malformed, IsRefusedNamingTheOffsetOfTheFieldAtFault) {
     const auto result = RunTool(tool, args, dir.path());
     EXPECT_EQ(result.status, 1) << tool;
     EXPECT_EQ(result.out, "") << tool;
-    EXPECT_THAT(result.err, ::testing::StartsWith(std::string(tool) + ": error: \"bad.otk\" is not a valid object file: "));
+    EXPECT_THAT(result.err,
+                ::testing::StartsWith(std::string(tool) + ": error: \"bad.otk\" is not a valid object file: "));
     EXPECT_THAT(result.err, ::testing::EndsWith("(at byte offset " + std::to_string(GetParam().offset) + ")\n"));
     EXPECT_FALSE(torvik::test::FileExists(dir / "out.bin"));
   }
@@ -84,8 +85,7 @@ TEST_P(Malformed, IsRefusedNamingTheOffsetOfTheFieldAtFault) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, Malformed,
     ::testing::Values(
-        MalformedCase{"EmptyFile", "", 0},
-        MalformedCase{"CodeSizeAlone", FromHex("00"), 0},
+        MalformedCase{"EmptyFile", "", 0}, MalformedCase{"CodeSizeAlone", FromHex("00"), 0},
         MalformedCase{"CodeCutShort", FromHex("05 00 21 00"), 2},
         MalformedCase{"CodeLargerThanSixteenKiB", FromHex("01 40"), 0},
         MalformedCase{"RelocationCountCutShort", FromHex("01 00 C9 01"), 3},

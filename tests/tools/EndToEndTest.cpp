@@ -92,8 +92,8 @@ class RunsToHalt : public LinkedExample, public ::testing::WithParamInterface<Pl
 
 TEST_P(RunsToHalt, LeavesTheSumAndTheCopiedTextWhereverItIsPlaced) {
   const PlacementCase& c = GetParam();
-  std::vector<std::string> args = {"-o", std::string(c.name) + ".bin", "--org", std::to_string(c.origin), "--map",
-                                   std::string(c.name) + ".map"};
+  std::vector<std::string> args = {"-o",    std::string(c.name) + ".bin", "--org", std::to_string(c.origin),
+                                   "--map", std::string(c.name) + ".map"};
   for (const auto& module : c.order) args.push_back(module + ".otk");
   const auto linked = RunTool("otklink", args, Dir().path());
   ASSERT_EQ(linked.status, 0) << linked.err;
@@ -101,7 +101,8 @@ TEST_P(RunsToHalt, LeavesTheSumAndTheCopiedTextWhereverItIsPlaced) {
   ASSERT_EQ(MapSymbols(ReadFile(Dir() / (std::string(c.name) + ".map"))), expected);
 
   Machine machine;
-  ASSERT_TRUE(machine.Load(Bytes(ReadFile(Dir() / (std::string(c.name) + ".bin"))), static_cast<std::uint16_t>(c.origin)));
+  ASSERT_TRUE(
+      machine.Load(Bytes(ReadFile(Dir() / (std::string(c.name) + ".bin"))), static_cast<std::uint16_t>(c.origin)));
   machine.SetPC(expected.at("start"));
   const auto run = machine.Run(100000);
   ASSERT_TRUE(run.halted);
@@ -110,11 +111,11 @@ TEST_P(RunsToHalt, LeavesTheSumAndTheCopiedTextWhereverItIsPlaced) {
   EXPECT_EQ(machine.Peek(0xF002), 7);
   EXPECT_EQ(machine.PeekString(0xF010, 64), "LINKER!");  // "Hello, linker!" from offset 7, in upper case
   const Registers r = machine.Read();
-  EXPECT_EQ(r.sp, 0xFF00);                                     // every call returned
-  EXPECT_EQ(r.hl, expected.at("greeting") + 14);               // at the greeting's NUL
-  EXPECT_EQ(r.de, 0xF017);                                     // at the copy's NUL
-  EXPECT_EQ(r.bc >> 8, 7);                                     // B: characters copied
-  EXPECT_EQ(r.af, 0x0744);                                     // A = B; flags of "or a" on 0: Z and P/V
+  EXPECT_EQ(r.sp, 0xFF00);                        // every call returned
+  EXPECT_EQ(r.hl, expected.at("greeting") + 14);  // at the greeting's NUL
+  EXPECT_EQ(r.de, 0xF017);                        // at the copy's NUL
+  EXPECT_EQ(r.bc >> 8, 7);                        // B: characters copied
+  EXPECT_EQ(r.af, 0x0744);                        // A = B; flags of "or a" on 0: Z and P/V
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RunsToHalt,
@@ -126,8 +127,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, RunsToHalt,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LinkedExample, OtkrunPrintsTheHaltTheRegistersAndTheMemory) {
-  ASSERT_EQ(RunTool("otklink", {"-o", "p.bin", "--org", "$100", "main.otk", "sum.otk", "text.otk"}, Dir().path()).status, 0);
-  const auto run = RunTool("otkrun", {"--org", "0x100", "--dump", "$F000:3", "--dump", "$F010:8", "p.bin"}, Dir().path());
+  ASSERT_EQ(
+      RunTool("otklink", {"-o", "p.bin", "--org", "$100", "main.otk", "sum.otk", "text.otk"}, Dir().path()).status, 0);
+  const auto run =
+      RunTool("otkrun", {"--org", "0x100", "--dump", "$F000:3", "--dump", "$F010:8", "p.bin"}, Dir().path());
   EXPECT_EQ(run.status, 0) << run.err;
   // 185 instructions: 58 up to the sum's return and its padding byte, 5
   // more to the copy, 117 in it (six letters, '!' and the NUL), 5 to HALT.
@@ -135,13 +138,14 @@ TEST_F(LinkedExample, OtkrunPrintsTheHaltTheRegistersAndTheMemory) {
   EXPECT_THAT(run.out, ::testing::HasSubstr(" DE=F017 HL=014F "));
   EXPECT_THAT(run.out, ::testing::HasSubstr(" SP=FF00 PC=015F\n"));
   // Sixteen columns of three characters a row, whatever the length.
-  EXPECT_THAT(run.out, ::testing::EndsWith("\nF000: 12 02 07" + std::string(13 * 3 + 2, ' ') + "|...|\n" +
-                                           "F010: 4C 49 4E 4B 45 52 21 00" + std::string(8 * 3 + 2, ' ') +
-                                           "|LINKER!.|\n"));
+  EXPECT_THAT(run.out,
+              ::testing::EndsWith("\nF000: 12 02 07" + std::string(13 * 3 + 2, ' ') + "|...|\n" +
+                                  "F010: 4C 49 4E 4B 45 52 21 00" + std::string(8 * 3 + 2, ' ') + "|LINKER!.|\n"));
 }
 
 TEST_F(LinkedExample, OtklinkWritesIntelHex) {
-  ASSERT_EQ(RunTool("otklink", {"-o", "p.hex", "--format", "ihex", "--org", "$100", "sum.otk"}, Dir().path()).status, 0);
+  ASSERT_EQ(RunTool("otklink", {"-o", "p.hex", "--format", "ihex", "--org", "$100", "sum.otk"}, Dir().path()).status,
+            0);
   // ex de,hl / ld hl,0 / ld a,(de) / add a,l / ld l,a / jr nc,+1 / inc h /
   // inc de / djnz -9 / ret: 14 bytes at $0100, checksum by hand.
   EXPECT_EQ(ReadFile(Dir() / "p.hex"), ":0E010000EB2100001A856F3001241310F7C99F\n:00000001FF\n");
@@ -169,15 +173,15 @@ TEST_P(MachineRun, CountsInstructionsAndFindsTheHalt) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MachineRun,
-    ::testing::Values(MachineCase{"LoadThenHalt", FromHex("3E 05 76"), 2, true, 2},
-                      // A prefixed instruction counts once.
-                      MachineCase{"PrefixedInstruction", FromHex("DD 21 34 12 76"), 2, true, 4},
-                      // ld sp,$8000 / call 7 / halt / ret
-                      MachineCase{"CallAndReturn", FromHex("31 00 80 CD 07 00 76 C9"), 4, true, 6},
-                      MachineCase{"LoopWithoutHaltStopsAtTheLimit", FromHex("18 FE"), 100, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, MachineRun,
+                         ::testing::Values(MachineCase{"LoadThenHalt", FromHex("3E 05 76"), 2, true, 2},
+                                           // A prefixed instruction counts once.
+                                           MachineCase{"PrefixedInstruction", FromHex("DD 21 34 12 76"), 2, true, 4},
+                                           // ld sp,$8000 / call 7 / halt / ret
+                                           MachineCase{"CallAndReturn", FromHex("31 00 80 CD 07 00 76 C9"), 4, true, 6},
+                                           MachineCase{"LoopWithoutHaltStopsAtTheLimit", FromHex("18 FE"), 100, false,
+                                                       0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct RunCliCase {
   const char* name;
@@ -201,16 +205,27 @@ TEST_P(RunCommandLine, RefusesWhatItCannotRun) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RunCommandLine,
-    ::testing::Values(
-        RunCliCase{"NoHaltWithinTheLimit", FromHex("18 FE"), {"--max", "50"}, 1,
-                   "otkrun: error: no HALT within 50 instructions\n"},
-        RunCliCase{"ImagePastTheEndOfMemory", FromHex("00 76"), {"--org", "$FFFF"}, 1,
-                   "otkrun: error: \"p.bin\" (2 bytes) does not fit in memory from $FFFF\n"},
-        RunCliCase{"ImageLargerThanMemory", std::string(0x10001, '\x76'), {}, 1,
-                   "otkrun: error: \"p.bin\" is too large (65537 bytes; at most 65536 are read)\n"},
-        RunCliCase{"DumpWithoutLength", FromHex("76"), {"--dump", "$F000"}, 2,
-                   "usage: otkrun [--org ADDR] [--entry ADDR] [--sp ADDR] [--max INSTRUCTIONS] "
-                   "[--dump ADDR:LENGTH]... IMAGE.bin\n"}),
+    ::testing::Values(RunCliCase{"NoHaltWithinTheLimit",
+                                 FromHex("18 FE"),
+                                 {"--max", "50"},
+                                 1,
+                                 "otkrun: error: no HALT within 50 instructions\n"},
+                      RunCliCase{"ImagePastTheEndOfMemory",
+                                 FromHex("00 76"),
+                                 {"--org", "$FFFF"},
+                                 1,
+                                 "otkrun: error: \"p.bin\" (2 bytes) does not fit in memory from $FFFF\n"},
+                      RunCliCase{"ImageLargerThanMemory",
+                                 std::string(0x10001, '\x76'),
+                                 {},
+                                 1,
+                                 "otkrun: error: \"p.bin\" is too large (65537 bytes; at most 65536 are read)\n"},
+                      RunCliCase{"DumpWithoutLength",
+                                 FromHex("76"),
+                                 {"--dump", "$F000"},
+                                 2,
+                                 "usage: otkrun [--org ADDR] [--entry ADDR] [--sp ADDR] [--max INSTRUCTIONS] "
+                                 "[--dump ADDR:LENGTH]... IMAGE.bin\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Machine, RefusesAnImagePastTheEndOfMemory) {

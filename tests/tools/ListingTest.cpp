@@ -68,9 +68,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"s.asm", " .db 1,2,3,4,5,6\n ret\n"}},
                     File("s.asm") + Row("0000", "01 02 03 04", 1, " .db 1,2,3,4,5,6") + "0004  05 06\n" +
                         Row("0006", "C9", 2, " ret")},
-        ListingCase{"LinesAfterTheEndHaveNoBytes",
-                    {{"s.asm", " nop\n .end now\n ret\n"}},
-                    File("s.asm") + Row("0000", "00", 1, " nop") + Row("", "", 2, " .end now") + Row("", "", 3, " ret")}),
+        ListingCase{
+            "LinesAfterTheEndHaveNoBytes",
+            {{"s.asm", " nop\n .end now\n ret\n"}},
+            File("s.asm") + Row("0000", "00", 1, " nop") + Row("", "", 2, " .end now") + Row("", "", 3, " ret")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Listing, DirectivesThatNoLongerAddUpShareTheirBytesUnderTheFirst) {
@@ -96,7 +97,8 @@ TEST(Listing, SourceThatDisagreesIsListedByLineRecord) {
   EXPECT_EQ(result.err,
             "otkdump: warning: the source does not agree with the object's line table at line 2 of \"s.asm\"; "
             "listing each line record with the line of its number in \"s.asm\"\n");
-  EXPECT_EQ(result.out, kHeading + File("s.asm") + Row("0000", "00", 1, "; added later") + Row("0001", "C9", 2, " nop"));
+  EXPECT_EQ(result.out,
+            kHeading + File("s.asm") + Row("0000", "00", 1, "; added later") + Row("0001", "C9", 2, " nop"));
 }
 
 TEST(Listing, UnreadableTableOrSourceIsAnError) {

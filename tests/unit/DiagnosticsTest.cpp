@@ -45,11 +45,11 @@ TEST_P(Suppression, DropsOnlyARepeatOfTheLastLineOfItsKind) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Suppression,
-                         ::testing::Values(SuppressionCase{"EEE", 1, 0},     // same place three times
-                                           SuppressionCase{"ELE", 2, 0},     // two lines
-                                           SuppressionCase{"EFE", 3, 0},     // another error between
-                                           SuppressionCase{"WEW", 1, 1},     // an error does not reset warnings
-                                           SuppressionCase{"EWE", 1, 1},     // nor a warning errors
+                         ::testing::Values(SuppressionCase{"EEE", 1, 0},  // same place three times
+                                           SuppressionCase{"ELE", 2, 0},  // two lines
+                                           SuppressionCase{"EFE", 3, 0},  // another error between
+                                           SuppressionCase{"WEW", 1, 1},  // an error does not reset warnings
+                                           SuppressionCase{"EWE", 1, 1},  // nor a warning errors
                                            SuppressionCase{"WLWLW", 0, 3}));
 
 TEST(Diagnostics, ErrorTwoHundredSixEndsWithAnEmptyLine) {

@@ -47,13 +47,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ValueCase{"1 + 2 * 3", 9, ""}, ValueCase{"1 + (2 * 3)", 7, ""}, ValueCase{"1 2", 2, ""},
                       ValueCase{"3 + 4 5", 12, ""}, ValueCase{"2 == 2", 1, ""}, ValueCase{"2 != 2", 0, ""},
                       ValueCase{"7 / 2", 3, ""}, ValueCase{"-7 / 2", -3, ""},
-                      ValueCase{"7 / 0", 7, Err(301, "Division by 0")}, ValueCase{"-5", -5, ""},
-                      ValueCase{"*5", 0, ""}, ValueCase{"<5", 1, ""}, ValueCase{"1 << 33", 2, ""},
-                      ValueCase{"-16 >> 2", -4, ""}, ValueCase{"3 < 5", 1, ""}, ValueCase{"3 > 5", 0, ""},
-                      ValueCase{"5 <= 5", 1, ""}, ValueCase{"4 >= 5", 0, ""}, ValueCase{"6 & 3", 2, ""},
-                      ValueCase{"6 | 3", 7, ""}, ValueCase{"6 ^ 3", 5, ""},
-                      ValueCase{"2147483647 + 1", INT32_MIN, ""}, ValueCase{"65536 * 65536", 0, ""},
-                      ValueCase{"(0-2147483647-1) / (0-1)", INT32_MIN, ""},
+                      ValueCase{"7 / 0", 7, Err(301, "Division by 0")}, ValueCase{"-5", -5, ""}, ValueCase{"*5", 0, ""},
+                      ValueCase{"<5", 1, ""}, ValueCase{"1 << 33", 2, ""}, ValueCase{"-16 >> 2", -4, ""},
+                      ValueCase{"3 < 5", 1, ""}, ValueCase{"3 > 5", 0, ""}, ValueCase{"5 <= 5", 1, ""},
+                      ValueCase{"4 >= 5", 0, ""}, ValueCase{"6 & 3", 2, ""}, ValueCase{"6 | 3", 7, ""},
+                      ValueCase{"6 ^ 3", 5, ""}, ValueCase{"2147483647 + 1", INT32_MIN, ""},
+                      ValueCase{"65536 * 65536", 0, ""}, ValueCase{"(0-2147483647-1) / (0-1)", INT32_MIN, ""},
                       ValueCase{"-1 << 31", INT32_MIN, ""}, ValueCase{"99999999999", INT32_MAX, ""},
                       ValueCase{"1 <<\t2", 4, ""}));
 
@@ -69,8 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
     Characters, Values,
     ::testing::Values(ValueCase{"'A'", 65, ""}, ValueCase{"'\\0'", 0, ""}, ValueCase{"'\\\\'", 92, ""},
                       ValueCase{"'\\''", 39, ""}, ValueCase{"'\\\"'", 34, ""},
-                      ValueCase{"'\\n'", 0, Err(307, "Invalid escape sequence: \\n")},
-                      ValueCase{"'\xE9'", -23, ""},
+                      ValueCase{"'\\n'", 0, Err(307, "Invalid escape sequence: \\n")}, ValueCase{"'\xE9'", -23, ""},
                       ValueCase{"1 + '", 1, Err(304, "Invalid character constant in expression")},
                       ValueCase{"'\\", 0,
                                 Err(307, "Invalid escape sequence: \\") +
@@ -86,8 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"1,2", 2, Err(300, "Invalid expression: \"1,2\"")},
                       ValueCase{"(1,2", 2, Err(300, "Invalid expression: \"1,2\"") + Err(303, "No closing ')'")},
                       ValueCase{"nothing + 1", 1, Err(216, "Symbol not defined: \"nothing\"")},
-                      ValueCase{"@loc", 0, Err(216, "Symbol not defined: \"@top@loc\"")},
-                      ValueCase{"", 0, ""}));
+                      ValueCase{"@loc", 0, Err(216, "Symbol not defined: \"@top@loc\"")}, ValueCase{"", 0, ""}));
 
 INSTANTIATE_TEST_SUITE_P(
     Externals, Values,
@@ -151,18 +148,15 @@ TEST_P(Relocation, TellsAddressesFromConstants) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Relocation,
-                         ::testing::Values(RelocationCase{"5", false, false}, RelocationCase{"lbl + 5", true, false},
-                                           RelocationCase{"$ + 2", true, false},
-                                           RelocationCase{"lbl2 - lbl", false, false},
-                                           RelocationCase{"(lbl2 - lbl) * 4", false, false},
-                                           RelocationCase{"lbl2 - lbl + lbl", true, false},
-                                           RelocationCase{"lbl * 2", true, true}, RelocationCase{"-lbl", true, true},
-                                           RelocationCase{"lbl + lbl2", true, true},
-                                           RelocationCase{"lbl >> 8", true, true},
-                                           RelocationCase{"lbl & $FF", true, true},
-                                           RelocationCase{"lbl | 1", true, true}, RelocationCase{"ext", false, false},
-                                           RelocationCase{"lbl / 2", true, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Relocation,
+    ::testing::Values(RelocationCase{"5", false, false}, RelocationCase{"lbl + 5", true, false},
+                      RelocationCase{"$ + 2", true, false}, RelocationCase{"lbl2 - lbl", false, false},
+                      RelocationCase{"(lbl2 - lbl) * 4", false, false}, RelocationCase{"lbl2 - lbl + lbl", true, false},
+                      RelocationCase{"lbl * 2", true, true}, RelocationCase{"-lbl", true, true},
+                      RelocationCase{"lbl + lbl2", true, true}, RelocationCase{"lbl >> 8", true, true},
+                      RelocationCase{"lbl & $FF", true, true}, RelocationCase{"lbl | 1", true, true},
+                      RelocationCase{"ext", false, false}, RelocationCase{"lbl / 2", true, true}));
 
 // A division whose divisor is 0 only when the code is moved: the moved
 // evaluation is made, never derived, whether or not one made before stands
@@ -173,8 +167,8 @@ TEST(Relocation, ADivisorThatIsZeroOnlyWhenMovedIsReported) {
     DefineSymbols(rig);
     const Evaluation placed = rig.assembler.EvaluateTracked("5 / (lbl - $109)");
     EXPECT_TRUE(rig.assembler.CheckRelocatable("5 / (lbl - $109)", std::nullopt, reuse ? &placed : nullptr));
-    EXPECT_EQ(rig.TakeOutput(), Err(301, "Division by 0") +
-                                    Err(214, "Relocatable code cannot be generated for local expression"));
+    EXPECT_EQ(rig.TakeOutput(),
+              Err(301, "Division by 0") + Err(214, "Relocatable code cannot be generated for local expression"));
   }
 }
 
@@ -221,9 +215,8 @@ TEST_P(LinksFromEvaluation, AgreeWithTheScans) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LinksFromEvaluation,
-                         ::testing::Values("ext + 1", "1 + bound", "ext + bound", "lbl + c5", "(ext) + 2",
-                                           "ext + ext2", "5 ) + ext", "2 * ext", "'A' + $C000", "(1 + (bound))",
-                                           "ext + ("));
+                         ::testing::Values("ext + 1", "1 + bound", "ext + bound", "lbl + c5", "(ext) + 2", "ext + ext2",
+                                           "5 ) + ext", "2 * ext", "'A' + $C000", "(1 + (bound))", "ext + ("));
 
 TEST(Probes, FirstExternalNameFollowsBindings) {
   Rig rig;

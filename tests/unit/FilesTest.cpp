@@ -57,22 +57,27 @@ const std::string kLongTail(200000, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, TextReading,
-    ::testing::Values(ReadCase{"plain", "a\nb\n", 100, {"a+", "b+"}},
-                      ReadCase{"last_line_without_newline", "a\nb", 100, {"a+", "b"}},
-                      ReadCase{"carriage_returns_dropped", "a\r\nb\rc\r\n", 100, {"a+", "bc+"}},
-                      ReadCase{"control_z_ends_the_file", std::string("a\nb\x1A" "c\n"), 100, {"a+", "b"}},
-                      ReadCase{"empty_file", "", 100, {}},
-                      ReadCase{"empty_lines", "\n\n", 100, {"+", "+"}},
-                      ReadCase{"long_line_is_too_long_and_skipped_whole", "abcdefg" + kLongTail + "\nh\n", 3,
-                               {"abc!", "h+"}},
-                      ReadCase{"newline_right_after_the_limit_belongs_to_the_line", "abc\nd\n", 3, {"abc+", "d+"}},
-                      ReadCase{"nul_ends_the_text", std::string("a\0b\n", 4), 100, {"a+"}},
-                      ReadCase{"a_line_of_nul_alone_is_empty", std::string("\0\nz", 3), 100, {"+", "z"}},
-                      ReadCase{"any_tail_after_nul_is_dropped", std::string("a\0", 2) + kLongTail + "\r\nb\n", 3,
-                               {"a+", "b+"}},
-                      ReadCase{"nul_then_control_z", std::string("a\0b\x1A" "c\n", 6), 100, {"a"}},
-                      ReadCase{"in_a_pipe_the_tail_after_nul_counts", std::string("a\0xyz\nb\0c\n", 10), 3,
-                               {"a!", "b+"}, true}),
+    ::testing::Values(
+        ReadCase{"plain", "a\nb\n", 100, {"a+", "b+"}}, ReadCase{"last_line_without_newline", "a\nb", 100, {"a+", "b"}},
+        ReadCase{"carriage_returns_dropped", "a\r\nb\rc\r\n", 100, {"a+", "bc+"}},
+        ReadCase{"control_z_ends_the_file",
+                 std::string("a\nb\x1A"
+                             "c\n"),
+                 100,
+                 {"a+", "b"}},
+        ReadCase{"empty_file", "", 100, {}}, ReadCase{"empty_lines", "\n\n", 100, {"+", "+"}},
+        ReadCase{"long_line_is_too_long_and_skipped_whole", "abcdefg" + kLongTail + "\nh\n", 3, {"abc!", "h+"}},
+        ReadCase{"newline_right_after_the_limit_belongs_to_the_line", "abc\nd\n", 3, {"abc+", "d+"}},
+        ReadCase{"nul_ends_the_text", std::string("a\0b\n", 4), 100, {"a+"}},
+        ReadCase{"a_line_of_nul_alone_is_empty", std::string("\0\nz", 3), 100, {"+", "z"}},
+        ReadCase{"any_tail_after_nul_is_dropped", std::string("a\0", 2) + kLongTail + "\r\nb\n", 3, {"a+", "b+"}},
+        ReadCase{"nul_then_control_z",
+                 std::string("a\0b\x1A"
+                             "c\n",
+                             6),
+                 100,
+                 {"a"}},
+        ReadCase{"in_a_pipe_the_tail_after_nul_counts", std::string("a\0xyz\nb\0c\n", 10), 3, {"a!", "b+"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Views give what whole reads give, over chunk boundaries, carriage
@@ -183,8 +188,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, WholeReads,
 // Where the last part of a path starts; on POSIX systems only '/'
 // separates, so a temporary file beside "a\b.otk" stays in its directory.
 TEST(FileNames, StartAfterTheLastSlash) {
-  const std::pair<std::string, std::size_t> rows[] = {
-      {"b.otk", 0}, {"a/b.otk", 2}, {"/b", 1}, {"a\\b.otk", 0}, {"C:b.otk", 0}, {"a/", 2}, {"", 0}};
+  const std::pair<std::string, std::size_t> rows[] = {{"b.otk", 0},   {"a/b.otk", 2}, {"/b", 1}, {"a\\b.otk", 0},
+                                                      {"C:b.otk", 0}, {"a/", 2},      {"", 0}};
   for (const auto& [path, start] : rows) EXPECT_EQ(platform::FileNameStart(path), start) << path;
 }
 
@@ -227,15 +232,15 @@ TEST_P(BesideProgramLookup, FollowsTheSeparatorThenPathThenTheExecutable) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, BesideProgramLookup,
-    ::testing::Values(BesideCase{"slash", "bin/torvik-lookup-probe", {"exe"}, "=bin/tkinstr.tab"},
-                      BesideCase{"backslash", "w\\torvik-lookup-probe", {"exe"}, "=w\\tkinstr.tab"},
-                      BesideCase{"first_executable_on_path", "torvik-lookup-probe", {"none", "exe", "link"}, "exe/tkinstr.tab"},
-                      BesideCase{"link_is_not_resolved", "torvik-lookup-probe", {"link", "exe"}, "link/tkinstr.tab"},
-                      BesideCase{"not_executable_or_a_directory", "torvik-lookup-probe", {"plain", "dir", "exe"}, "exe/tkinstr.tab"},
-                      BesideCase{"trailing_slash", "torvik-lookup-probe", {"exe/"}, "exe/tkinstr.tab"},
-                      BesideCase{"not_on_path", "torvik-lookup-probe", {"none", "plain"}, "*"},
-                      BesideCase{"path_unset", "torvik-lookup-probe", {"-"}, "*"},
-                      BesideCase{"empty_name", "", {"exe"}, "*"}),
+    ::testing::Values(
+        BesideCase{"slash", "bin/torvik-lookup-probe", {"exe"}, "=bin/tkinstr.tab"},
+        BesideCase{"backslash", "w\\torvik-lookup-probe", {"exe"}, "=w\\tkinstr.tab"},
+        BesideCase{"first_executable_on_path", "torvik-lookup-probe", {"none", "exe", "link"}, "exe/tkinstr.tab"},
+        BesideCase{"link_is_not_resolved", "torvik-lookup-probe", {"link", "exe"}, "link/tkinstr.tab"},
+        BesideCase{"not_executable_or_a_directory", "torvik-lookup-probe", {"plain", "dir", "exe"}, "exe/tkinstr.tab"},
+        BesideCase{"trailing_slash", "torvik-lookup-probe", {"exe/"}, "exe/tkinstr.tab"},
+        BesideCase{"not_on_path", "torvik-lookup-probe", {"none", "plain"}, "*"},
+        BesideCase{"path_unset", "torvik-lookup-probe", {"-"}, "*"}, BesideCase{"empty_name", "", {"exe"}, "*"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

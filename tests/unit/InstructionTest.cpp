@@ -7,7 +7,7 @@ namespace {
 
 struct RowCase {
   const char* line;
-  int code;          // 0: loads
+  int code;            // 0: loads
   const char* opcode;  // the stored opcode bytes, in column order, and the flags
   int length;
   const char* pattern;
@@ -56,12 +56,9 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, ParseRow,
     ::testing::Values(RowCase{"LD A,B 78 1 0", 0, "78 ", 1, "A,B"},
                       RowCase{"BIT\t!,A 47CB 2 0", 0, "47 CB bit ", 2, "!,A"},
-                      RowCase{"NOP \"\" 00 1 0", 0, "00 ", 1, ""},
-                      RowCase{"NOP \"junk 00 1 0", 0, "00 ", 1, ""},
-                      RowCase{"X Y ZZ 1 0", 0, "", 1, "Y"},
-                      RowCase{"X Y 12ZZ 1 0", 0, "12 ", 1, "Y"},
-                      RowCase{"X Y ABC 2 0", 0, "AB 0C ", 2, "Y"},
-                      RowCase{"X Y 00 0x3 0", 0, "00 ", 3, "Y"},
+                      RowCase{"NOP \"\" 00 1 0", 0, "00 ", 1, ""}, RowCase{"NOP \"junk 00 1 0", 0, "00 ", 1, ""},
+                      RowCase{"X Y ZZ 1 0", 0, "", 1, "Y"}, RowCase{"X Y 12ZZ 1 0", 0, "12 ", 1, "Y"},
+                      RowCase{"X Y ABC 2 0", 0, "AB 0C ", 2, "Y"}, RowCase{"X Y 00 0x3 0", 0, "00 ", 3, "Y"},
                       RowCase{"X Y 0001020304050607 010 0", 0, "00 01 02 03 04 05 06 07 ", 8, "Y"},
                       RowCase{"X Y 00 1 0 more fields", 0, "00 ", 1, "Y"},
                       RowCase{"X Y 0102030405060708090A 8 0", 0, "01 02 03 04 05 06 07 08 ", 8, "Y"},
@@ -72,37 +69,35 @@ INSTANTIATE_TEST_SUITE_P(
                       RowCase{"X * 01 4 0", 408, "", 0, ""},     // three operand bytes
                       RowCase{"JR @ 18 3 0", 408, "", 0, ""}));  // two displacement bytes
 
-INSTANTIATE_TEST_SUITE_P(
-    UntypedAsBefore, ParseRow,
-    ::testing::Values(RowCase{"BIT !,(IX) 4600CBDD 4 0", 0, "46 00 CB DD bit ", 4, "!,(IX)"},
-                      RowCase{"JR NZ,@ 20 2 0", 0, "20 relative ", 2, "NZ,@"},
-                      RowCase{"X *,! 47CB 3 0", 0, "47 CB bit ", 3, "*,!"},
-                      RowCase{"ld x,y 11 1 0", 0, "11 ", 1, "x,y"},        // letters that name no type
-                      RowCase{"X (IX*) 7edd 3 0", 0, "7E DD ", 3, "(IX*)"},  // lower-case hex
-                      RowCase{"X Y 0x12 2 0", 0, "00 12 ", 2, "Y"},
-                      RowCase{"X \"n 00 1 0", 0, "00 ", 1, ""}));           // a quote empties it first
+INSTANTIATE_TEST_SUITE_P(UntypedAsBefore, ParseRow,
+                         ::testing::Values(RowCase{"BIT !,(IX) 4600CBDD 4 0", 0, "46 00 CB DD bit ", 4, "!,(IX)"},
+                                           RowCase{"JR NZ,@ 20 2 0", 0, "20 relative ", 2, "NZ,@"},
+                                           RowCase{"X *,! 47CB 3 0", 0, "47 CB bit ", 3, "*,!"},
+                                           RowCase{"ld x,y 11 1 0", 0, "11 ", 1, "x,y"},  // letters that name no type
+                                           RowCase{"X (IX*) 7edd 3 0", 0, "7E DD ", 3, "(IX*)"},  // lower-case hex
+                                           RowCase{"X Y 0x12 2 0", 0, "00 12 ", 2, "Y"},
+                                           RowCase{"X \"n 00 1 0", 0, "00 ", 1, ""}));  // a quote empties it first
 
-INSTANTIATE_TEST_SUITE_P(
-    Typed, ParseRow,
-    ::testing::Values(RowCase{"LD A,(IXd) DD7Ed 3 0", 0, "DD 7E 0@2 ", 3, "A,(IXd)"},
-                      RowCase{"LD (IXd),n DD36dn 4 0", 0, "DD 36 0@2 1@3 ", 4, "(IXd),n"},
-                      RowCase{"BIT b,(IYd) FDCBd46+b 4 0", 0, "FD CB 1@2 46+0@3 ", 4, "b,(IYd)"},
-                      RowCase{"NR n,n ED91nn 4 0", 0, "ED 91 0@2 1@3 ", 4, "n,n"},
-                      RowCase{"J w,e C3we 4 0", 0, "C3 0@1 1@3 word ", 4, "w,e"},
-                      RowCase{"PUSH m ED8Am 4 0", 0, "ED 8A 0@2 ", 4, "m"},
-                      RowCase{"JR r 18r 2 0", 0, "18 0@1 ", 2, "r"},
-                      RowCase{"X n 3Enn 3 0", 401, "", 0, ""},     // placed twice
-                      RowCase{"X n,n 3En 2 0", 401, "", 0, ""},    // one not placed
-                      RowCase{"X n 3en 2 0", 401, "", 0, ""},      // lower-case hex
-                      RowCase{"X n 3 2 0", 401, "", 0, ""},        // half a byte
-                      RowCase{"X b 46b 1 0", 401, "", 0, ""},      // a bit number not folded
-                      RowCase{"X n 46+n 1 0", 401, "", 0, ""},     // a byte folded
-                      RowCase{"X nn 3Enn 3 0", 401, "", 0, ""},    // the first could not end
-                      RowCase{"X *,n 3En 2 0", 401, "", 0, ""},    // a wildcard in a typed row
-                      RowCase{"X q,n 3En 2 0", 401, "", 0, ""},    // a letter that names no type
-                      RowCase{"X n 3En 3 0", 408, "", 0, ""},      // two bytes, not three
-                      RowCase{"X w 3Ew 2 0", 408, "", 0, ""},
-                      RowCase{"X n 0102030405060708n 8 0", 408, "", 0, ""}));
+INSTANTIATE_TEST_SUITE_P(Typed, ParseRow,
+                         ::testing::Values(RowCase{"LD A,(IXd) DD7Ed 3 0", 0, "DD 7E 0@2 ", 3, "A,(IXd)"},
+                                           RowCase{"LD (IXd),n DD36dn 4 0", 0, "DD 36 0@2 1@3 ", 4, "(IXd),n"},
+                                           RowCase{"BIT b,(IYd) FDCBd46+b 4 0", 0, "FD CB 1@2 46+0@3 ", 4, "b,(IYd)"},
+                                           RowCase{"NR n,n ED91nn 4 0", 0, "ED 91 0@2 1@3 ", 4, "n,n"},
+                                           RowCase{"J w,e C3we 4 0", 0, "C3 0@1 1@3 word ", 4, "w,e"},
+                                           RowCase{"PUSH m ED8Am 4 0", 0, "ED 8A 0@2 ", 4, "m"},
+                                           RowCase{"JR r 18r 2 0", 0, "18 0@1 ", 2, "r"},
+                                           RowCase{"X n 3Enn 3 0", 401, "", 0, ""},   // placed twice
+                                           RowCase{"X n,n 3En 2 0", 401, "", 0, ""},  // one not placed
+                                           RowCase{"X n 3en 2 0", 401, "", 0, ""},    // lower-case hex
+                                           RowCase{"X n 3 2 0", 401, "", 0, ""},      // half a byte
+                                           RowCase{"X b 46b 1 0", 401, "", 0, ""},    // a bit number not folded
+                                           RowCase{"X n 46+n 1 0", 401, "", 0, ""},   // a byte folded
+                                           RowCase{"X nn 3Enn 3 0", 401, "", 0, ""},  // the first could not end
+                                           RowCase{"X *,n 3En 2 0", 401, "", 0, ""},  // a wildcard in a typed row
+                                           RowCase{"X q,n 3En 2 0", 401, "", 0, ""},  // a letter that names no type
+                                           RowCase{"X n 3En 3 0", 408, "", 0, ""},    // two bytes, not three
+                                           RowCase{"X w 3Ew 2 0", 408, "", 0, ""},
+                                           RowCase{"X n 0102030405060708n 8 0", 408, "", 0, ""}));
 
 class Loader : public ::testing::Test {
  protected:
@@ -122,10 +117,16 @@ TEST_F(Loader, ReportsFaultsUnderTheTableNameAndLine) {
       "X Y 00 9 0 ; too long\n"
       "LD A,C 79 1 ; lost its fifth field\n"
       "LD A,D 7A 1 0");
-  EXPECT_EQ(out, "Loading instruction table \"" + rig_.tablePath + "\"\n"
-                 "Error #401 in " + rig_.tablePath + ", line 4: Error parsing instruction table file\n"
-                 "Error #402 in " + rig_.tablePath + ", line 5: Opcode size must be between 1 and 8 bytes\n"
-                 "Error #401 in " + rig_.tablePath + ", line 6: Error parsing instruction table file\n");
+  EXPECT_EQ(out, "Loading instruction table \"" + rig_.tablePath +
+                     "\"\n"
+                     "Error #401 in " +
+                     rig_.tablePath +
+                     ", line 4: Error parsing instruction table file\n"
+                     "Error #402 in " +
+                     rig_.tablePath +
+                     ", line 5: Opcode size must be between 1 and 8 bytes\n"
+                     "Error #401 in " +
+                     rig_.tablePath + ", line 6: Error parsing instruction table file\n");
   ASSERT_EQ(rig_.assembler.Instructions().RowCount(), 2);
   EXPECT_EQ(rig_.assembler.Instructions().Row(1).mnemonic, "LD");
   EXPECT_EQ(rig_.assembler.Instructions().Row(1).opcode[0], 0x7A);
@@ -135,8 +136,10 @@ TEST_F(Loader, LineOf1022CharactersLoadsAnd1023EndsTheLoad) {
   const std::string padded = "NOP \"\" 00 1 0" + std::string(1022 - 13, ' ');
   const std::string tooLong = "NOP \"\" 00 1 0" + std::string(1023 - 13, ' ');
   const std::string out = Load(padded + "\n" + tooLong + "\nHALT \"\" 76 1 0\n");
-  EXPECT_EQ(out, "Loading instruction table \"" + rig_.tablePath + "\"\n"
-                 "Error #403 in " + rig_.tablePath + ", line 2: Line exceeds 1023 characters\n");
+  EXPECT_EQ(out, "Loading instruction table \"" + rig_.tablePath +
+                     "\"\n"
+                     "Error #403 in " +
+                     rig_.tablePath + ", line 2: Line exceeds 1023 characters\n");
   EXPECT_EQ(rig_.assembler.Instructions().RowCount(), 1);
 }
 
@@ -179,19 +182,22 @@ TEST_F(Loader, StoresAtMost599Rows) {
   std::string table;
   for (int i = 0; i < 600; ++i) table += "NOP \"\" 00 1 0\n";
   const std::string out = Load(table);
-  EXPECT_EQ(out, "Loading instruction table \"" + rig_.tablePath + "\"\n"
-                 "Error #406 in " + rig_.tablePath + ", line 600: Maximum of 600 instructions in table exceeded\n");
+  EXPECT_EQ(out, "Loading instruction table \"" + rig_.tablePath +
+                     "\"\n"
+                     "Error #406 in " +
+                     rig_.tablePath + ", line 600: Maximum of 600 instructions in table exceeded\n");
   EXPECT_EQ(rig_.assembler.Instructions().RowCount(), 599);
 }
 
 // A mnemonic's rows belong together wherever they stand in the table and
 // however they are spelt; the first row that fits wins.
 TEST_F(Loader, RowsOfOneMnemonicAreFoundTogetherInTableOrder) {
-  Load("ld A,B 78 1 0\n"
-       "nop \"\" 00 1 0\n"
-       "Ld A,C 79 1 0\n"
-       "LONGERMNEMONIC * 01 2 0\n"
-       "LD A,* 3E 2 0\n");
+  Load(
+      "ld A,B 78 1 0\n"
+      "nop \"\" 00 1 0\n"
+      "Ld A,C 79 1 0\n"
+      "LONGERMNEMONIC * 01 2 0\n"
+      "LD A,* 3E 2 0\n");
   CInstruction& instructions = rig_.assembler.Instructions();
   const struct {
     const char* statement;
@@ -210,8 +216,9 @@ TEST_F(Loader, MissingFileIsReportedAtLineZero) {
   rig_.assembler.SetFileNameOverride("nowhere.tab");
   rig_.assembler.SetLineCounter(0);
   rig_.assembler.Instructions().Load("nowhere.tab");
-  EXPECT_EQ(rig_.TakeOutput(), "Loading instruction table \"nowhere.tab\"\n"
-                               "Error #400 in nowhere.tab, line 0: Unable to open instruction table file \"nowhere.tab\"\n");
+  EXPECT_EQ(rig_.TakeOutput(),
+            "Loading instruction table \"nowhere.tab\"\n"
+            "Error #400 in nowhere.tab, line 0: Unable to open instruction table file \"nowhere.tab\"\n");
 }
 
 constexpr const char* kTable =
@@ -293,48 +300,52 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Values, Encode,
-    ::testing::Values(EncodeCase{"ld a,256", "3E 00", 2, Warn(401, "Argument value truncated to 8 bits")},
-                      EncodeCase{"ld a,-1", "3E FF", 2, ""},
-                      EncodeCase{"ld hl,$12345", "21 45 23", 3, Warn(400, "Argument value truncated to 16 bits")},
-                      EncodeCase{"bit 3,a", "CB 5F", 2, ""},
-                      EncodeCase{"bit 9,a", "CB 4F", 2, Warn(402, "Illegal bit value")},
-                      EncodeCase{"bit -1,a", "CB 3F", 2, ""}, EncodeCase{"bit -9,a", "CB 3F", 2, ""},
-                      EncodeCase{"bit ext,a", "CB 47", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"bit bound,a", "CB 57", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"bit lbl-$10,a", "CB 47", 2, Err(217, "Relative symbol cannot be used as 8 bit constant")}));
+    ::testing::Values(
+        EncodeCase{"ld a,256", "3E 00", 2, Warn(401, "Argument value truncated to 8 bits")},
+        EncodeCase{"ld a,-1", "3E FF", 2, ""},
+        EncodeCase{"ld hl,$12345", "21 45 23", 3, Warn(400, "Argument value truncated to 16 bits")},
+        EncodeCase{"bit 3,a", "CB 5F", 2, ""}, EncodeCase{"bit 9,a", "CB 4F", 2, Warn(402, "Illegal bit value")},
+        EncodeCase{"bit -1,a", "CB 3F", 2, ""}, EncodeCase{"bit -9,a", "CB 3F", 2, ""},
+        EncodeCase{"bit ext,a", "CB 47", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
+        EncodeCase{"bit bound,a", "CB 57", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
+        EncodeCase{"bit lbl-$10,a", "CB 47", 2, Err(217, "Relative symbol cannot be used as 8 bit constant")}));
 
 INSTANTIATE_TEST_SUITE_P(
     TypedOperands, Encode,
-    ::testing::Values(EncodeCase{"ldx a,(ix+128)", "DD 7E 80", 3, Err(226, "Signed 8 bit value out of range")},
-                      EncodeCase{"ldx a,(ix-129)", "DD 7E 7F", 3, Err(226, "Signed 8 bit value out of range")},
-                      EncodeCase{"ldx a,(ix+lbl)", "DD 7E 10", 3, Err(217, "Relative symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"ldx a,(ix+ext)", "DD 7E 00", 3, Err(212, "External symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"ldx (ix),256", "DD 36 00 00", 4, Warn(401, "Argument value truncated to 8 bits")},
-                      EncodeCase{"ldx (ix+2), ", "DD 36 02 00", 4, Err(306, "Value or expression expected")},
-                      EncodeCase{"bit 9,(ix)", "DD CB 00 4E", 4, Warn(402, "Illegal bit value")},
-                      EncodeCase{"bit ext,(ix)", "DD CB 00 46", 4, Err(212, "External symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"add sp,-2", "E8 FE", 2, ""},
-                      EncodeCase{"add sp,", "E8 00", 2, Err(306, "Value or expression expected")},
-                      EncodeCase{"push $1234", "ED 8A 12 34", 4, ""},
-                      EncodeCase{"push $12345", "ED 8A 23 45", 4, Warn(400, "Argument value truncated to 16 bits")},
-                      EncodeCase{"push lbl", "ED 8A 00 10", 4, Err(217, "Relative symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"push bound", "ED 8A 00 02", 4, Err(212, "External symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"callx ext+1,5", "CD 01 00 00 05", 5, ""},
-                      EncodeCase{"jx ext", "E9 00 00 00", 4, Err(407, "External relocation not supported for instruction")},
-                      EncodeCase{"jrx $182", "18 80", 2, Err(213, "Relative jump too long")},
-                      EncodeCase{"jrx ext", "18 FE", 2, Err(215, "External symbol cannot be the target of a relative jump") + Err(213, "Relative jump too long")}));
+    ::testing::Values(
+        EncodeCase{"ldx a,(ix+128)", "DD 7E 80", 3, Err(226, "Signed 8 bit value out of range")},
+        EncodeCase{"ldx a,(ix-129)", "DD 7E 7F", 3, Err(226, "Signed 8 bit value out of range")},
+        EncodeCase{"ldx a,(ix+lbl)", "DD 7E 10", 3, Err(217, "Relative symbol cannot be used as 8 bit constant")},
+        EncodeCase{"ldx a,(ix+ext)", "DD 7E 00", 3, Err(212, "External symbol cannot be used as 8 bit constant")},
+        EncodeCase{"ldx (ix),256", "DD 36 00 00", 4, Warn(401, "Argument value truncated to 8 bits")},
+        EncodeCase{"ldx (ix+2), ", "DD 36 02 00", 4, Err(306, "Value or expression expected")},
+        EncodeCase{"bit 9,(ix)", "DD CB 00 4E", 4, Warn(402, "Illegal bit value")},
+        EncodeCase{"bit ext,(ix)", "DD CB 00 46", 4, Err(212, "External symbol cannot be used as 8 bit constant")},
+        EncodeCase{"add sp,-2", "E8 FE", 2, ""},
+        EncodeCase{"add sp,", "E8 00", 2, Err(306, "Value or expression expected")},
+        EncodeCase{"push $1234", "ED 8A 12 34", 4, ""},
+        EncodeCase{"push $12345", "ED 8A 23 45", 4, Warn(400, "Argument value truncated to 16 bits")},
+        EncodeCase{"push lbl", "ED 8A 00 10", 4, Err(217, "Relative symbol cannot be used as 8 bit constant")},
+        EncodeCase{"push bound", "ED 8A 00 02", 4, Err(212, "External symbol cannot be used as 8 bit constant")},
+        EncodeCase{"callx ext+1,5", "CD 01 00 00 05", 5, ""},
+        EncodeCase{"jx ext", "E9 00 00 00", 4, Err(407, "External relocation not supported for instruction")},
+        EncodeCase{"jrx $182", "18 80", 2, Err(213, "Relative jump too long")},
+        EncodeCase{
+            "jrx ext", "18 FE", 2,
+            Err(215, "External symbol cannot be the target of a relative jump") + Err(213, "Relative jump too long")}));
 
 INSTANTIATE_TEST_SUITE_P(
     HighPage, Encode,
-    ::testing::Values(EncodeCase{"ldh ($FF40),a", "E0 40", 2, ""}, EncodeCase{"ldh ($40),a", "E0 40", 2, ""},
-                      EncodeCase{"ldh (0),a", "E0 00", 2, ""}, EncodeCase{"ldh ($FFFF),a", "E0 FF", 2, ""},
-                      EncodeCase{"ldh ($FF00),a", "E0 00", 2, ""}, EncodeCase{"ldh ($FF),a", "E0 FF", 2, ""},
-                      EncodeCase{"ldh ($100),a", "E0 00", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
-                      EncodeCase{"ldh ($FEFF),a", "E0 FF", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
-                      EncodeCase{"ldh ($10000),a", "E0 00", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
-                      EncodeCase{"ldh (-1),a", "E0 FF", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
-                      EncodeCase{"ldh (lbl),a", "E0 10", 2, Err(217, "Relative symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"ldh (ext),a", "E0 00", 2, Err(212, "External symbol cannot be used as 8 bit constant")}));
+    ::testing::Values(
+        EncodeCase{"ldh ($FF40),a", "E0 40", 2, ""}, EncodeCase{"ldh ($40),a", "E0 40", 2, ""},
+        EncodeCase{"ldh (0),a", "E0 00", 2, ""}, EncodeCase{"ldh ($FFFF),a", "E0 FF", 2, ""},
+        EncodeCase{"ldh ($FF00),a", "E0 00", 2, ""}, EncodeCase{"ldh ($FF),a", "E0 FF", 2, ""},
+        EncodeCase{"ldh ($100),a", "E0 00", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
+        EncodeCase{"ldh ($FEFF),a", "E0 FF", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
+        EncodeCase{"ldh ($10000),a", "E0 00", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
+        EncodeCase{"ldh (-1),a", "E0 FF", 2, Err(227, "Address outside the high page $FF00 to $FFFF")},
+        EncodeCase{"ldh (lbl),a", "E0 10", 2, Err(217, "Relative symbol cannot be used as 8 bit constant")},
+        EncodeCase{"ldh (ext),a", "E0 00", 2, Err(212, "External symbol cannot be used as 8 bit constant")}));
 
 INSTANTIATE_TEST_SUITE_P(
     RelativeJumps, Encode,
@@ -342,18 +353,23 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodeCase{"jr $182", "18 80", 2, Err(213, "Relative jump too long")},
                       EncodeCase{"jr $82", "18 80", 2, ""},
                       EncodeCase{"jr $81", "18 7F", 2, Err(213, "Relative jump too long")},
-                      EncodeCase{"jr ext", "18 FE", 2, Err(215, "External symbol cannot be the target of a relative jump") + Err(213, "Relative jump too long")},
-                      EncodeCase{"jr bound", "18 00", 2, Err(215, "External symbol cannot be the target of a relative jump") + Err(213, "Relative jump too long")}));
+                      EncodeCase{"jr ext", "18 FE", 2,
+                                 Err(215, "External symbol cannot be the target of a relative jump") +
+                                     Err(213, "Relative jump too long")},
+                      EncodeCase{"jr bound", "18 00", 2,
+                                 Err(215, "External symbol cannot be the target of a relative jump") +
+                                     Err(213, "Relative jump too long")}));
 
 INSTANTIATE_TEST_SUITE_P(
     ExternalsAndRelocations, Encode,
-    ::testing::Values(EncodeCase{"jp ext", "C3 00 00 00", 4, ""}, EncodeCase{"ld hl,ext+2", "21 02 00 00", 4, ""},
-                      EncodeCase{"jp nz,ext", "C2 00 00 00", 4, Err(407, "External relocation not supported for instruction")},
-                      EncodeCase{"ld ix,ext", "DD 21 00 00 00", 5, Err(407, "External relocation not supported for instruction")},
-                      EncodeCase{"ld a,ext", "3E 00", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"ld a,bound", "3E 02", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"ld a,lbl", "3E 10", 2, Err(217, "Relative symbol cannot be used as 8 bit constant")},
-                      EncodeCase{"jp bound", "C3 02 00", 3, ""}));
+    ::testing::Values(
+        EncodeCase{"jp ext", "C3 00 00 00", 4, ""}, EncodeCase{"ld hl,ext+2", "21 02 00 00", 4, ""},
+        EncodeCase{"jp nz,ext", "C2 00 00 00", 4, Err(407, "External relocation not supported for instruction")},
+        EncodeCase{"ld ix,ext", "DD 21 00 00 00", 5, Err(407, "External relocation not supported for instruction")},
+        EncodeCase{"ld a,ext", "3E 00", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
+        EncodeCase{"ld a,bound", "3E 02", 2, Err(212, "External symbol cannot be used as 8 bit constant")},
+        EncodeCase{"ld a,lbl", "3E 10", 2, Err(217, "Relative symbol cannot be used as 8 bit constant")},
+        EncodeCase{"jp bound", "C3 02 00", 3, ""}));
 
 TEST(Encode, RecordsAtTheOperandAndAddsALineRecord) {
   Rig rig;

@@ -20,8 +20,8 @@ TEST(ObjectFile, WorkedExampleGivesItsFortySevenBytes) {
   rig.image.AddLineRecord(3, 3);
   rig.assembler.Symbols().Define("start", 0, false, true, true, std::nullopt);
   const std::string expected = FromHex(
-      "07 00  21 00 00 CD 00 00 00"   // code
-      " 01 00  01 00"                 // one relocation at 1
+      "07 00  21 00 00 CD 00 00 00"                 // code
+      " 01 00  01 00"                               // one relocation at 1
       " 01 00  05 70 72 69 6E 74 00  01 00  04 00"  // print, referred to at 4
       " 01 00  05 73 74 61 72 74 00  00 00"         // start = 0
       " 02 00  02 00 00 00  03 00 03 00");          // lines 2 and 3
@@ -98,7 +98,8 @@ TEST(ObjectReader, ReadsBackWhatWasWritten) {
 TEST(ObjectReader, RefusesEveryTruncationWithTheOffsetWhereItEnds) {
   const auto bytes = CObjectFile::Serialize(SampleModule());
   for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
-    const auto read = CObjectFile::Parse(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
+    const auto read =
+        CObjectFile::Parse(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)));
     EXPECT_FALSE(read.ok) << "cut at " << cut;
     EXPECT_LE(read.errorOffset, cut);
     EXPECT_NE(read.error, "");
@@ -165,8 +166,8 @@ struct ReplaceCase {
   const char* setup;   // shell commands run in the directory first
   const char* target;  // relative to the directory unless absolute
   bool written;
-  const char* left;           // `ls -A` afterwards
-  const char* second = "";    // a second output written together with the first
+  const char* left;         // `ls -A` afterwards
+  const char* second = "";  // a second output written together with the first
 };
 
 void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << c.name; }
@@ -210,22 +211,21 @@ TEST_P(ReplaceInPlace, ReplacesWholeOrChangesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ReplaceInPlace,
-    ::testing::Values(ReplaceCase{"new_target", "true", "x.otk", true, "x.otk\n"},
-                      ReplaceCase{"older_target", "echo old > x.otk", "x.otk", true, "x.otk\n"},
-                      ReplaceCase{"through_a_link", "echo old > real.otk && ln -s real.otk x.otk", "x.otk", true,
-                                  "real.otk\nx.otk\n"},
-                      ReplaceCase{"dangling_link", "ln -s nowhere.otk x.otk", "x.otk", true, "x.otk\n"},
-                      ReplaceCase{"pipe_at_the_path", "mkfifo x.otk", "x.otk", true, "x.otk\n"},
-                      ReplaceCase{"name_of_250_characters", "true", kLongName.c_str(), true, kLongNameListed.c_str()},
-                      ReplaceCase{"target_in_a_subdirectory", "mkdir sub", "sub/x.otk", true, "sub\n"},
-                      ReplaceCase{"target_is_a_directory", "mkdir x.otk", "x.otk", false, "x.otk\n"},
-                      ReplaceCase{"target_is_a_device", "true", "/dev/null", true, ""},
-                      ReplaceCase{"target_cannot_be_created", "true", "/proc/x.otk", false, ""},
-                      ReplaceCase{"second_output_on_a_full_disk", "echo old > x.otk", "x.otk", false, "x.otk\n",
-                                  "/dev/full"},
-                      ReplaceCase{"second_output_cannot_be_created", "echo old > x.otk", "x.otk", false, "x.otk\n",
-                                  "no/y.otk"},
-                      ReplaceCase{"two_outputs", "echo old > x.otk", "x.otk", true, "x.otk\ny.otk\n", "y.otk"}),
+    ::testing::Values(
+        ReplaceCase{"new_target", "true", "x.otk", true, "x.otk\n"},
+        ReplaceCase{"older_target", "echo old > x.otk", "x.otk", true, "x.otk\n"},
+        ReplaceCase{"through_a_link", "echo old > real.otk && ln -s real.otk x.otk", "x.otk", true,
+                    "real.otk\nx.otk\n"},
+        ReplaceCase{"dangling_link", "ln -s nowhere.otk x.otk", "x.otk", true, "x.otk\n"},
+        ReplaceCase{"pipe_at_the_path", "mkfifo x.otk", "x.otk", true, "x.otk\n"},
+        ReplaceCase{"name_of_250_characters", "true", kLongName.c_str(), true, kLongNameListed.c_str()},
+        ReplaceCase{"target_in_a_subdirectory", "mkdir sub", "sub/x.otk", true, "sub\n"},
+        ReplaceCase{"target_is_a_directory", "mkdir x.otk", "x.otk", false, "x.otk\n"},
+        ReplaceCase{"target_is_a_device", "true", "/dev/null", true, ""},
+        ReplaceCase{"target_cannot_be_created", "true", "/proc/x.otk", false, ""},
+        ReplaceCase{"second_output_on_a_full_disk", "echo old > x.otk", "x.otk", false, "x.otk\n", "/dev/full"},
+        ReplaceCase{"second_output_cannot_be_created", "echo old > x.otk", "x.otk", false, "x.otk\n", "no/y.otk"},
+        ReplaceCase{"two_outputs", "echo old > x.otk", "x.otk", true, "x.otk\ny.otk\n", "y.otk"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -81,8 +81,8 @@ TEST_F(Expansion, EveryLineMapsBackInAnyOrderOfLookups) {
   const CPreprocessor& p = rig_.assembler.Preprocessor();
   ASSERT_EQ(p.LineMapCount(), static_cast<int>(expected.size()));
   std::vector<int> order;
-  for (int n = p.LineMapCount(); n >= 1; --n) order.push_back(n);  // backwards
-  for (int n = 1; n <= p.LineMapCount(); n += 7) order.push_back(n);  // in strides
+  for (int n = p.LineMapCount(); n >= 1; --n) order.push_back(n);                 // backwards
+  for (int n = 1; n <= p.LineMapCount(); n += 7) order.push_back(n);              // in strides
   for (int k = 0; k < 50; ++k) order.push_back(1 + (k * 37) % p.LineMapCount());  // jumps
   for (const int n : order) {
     const std::string& name = p.FileNameOf(n);
@@ -94,7 +94,9 @@ TEST_F(Expansion, EveryLineMapsBackInAnyOrderOfLookups) {
 }
 
 TEST_F(Expansion, TextModeDropsCarriageReturnsAndStopsAtControlZ) {
-  EXPECT_TRUE(Expand("a\r\nb\rc\r\nd\x1A" "after\n"));
+  EXPECT_TRUE(
+      Expand("a\r\nb\rc\r\nd\x1A"
+             "after\n"));
   EXPECT_EQ(written_, "a\nbc\nd\n");
 }
 
@@ -109,7 +111,8 @@ TEST_F(Expansion, AnOverlongLineIsRefusedOnceAndTheExpansionStops) {
   EXPECT_FALSE(Expand("a\n" + std::string(65535, 'x') + "\ny\n"));
   EXPECT_EQ(written_, "a\n");
   EXPECT_EQ(Map(), "top.asm:1 ");
-  EXPECT_EQ(rig_.TakeOutput(), "Error #200 in " + dir_ / "top.asm" + ", line 2: Line is too long (max of 1023 chars)\n");
+  EXPECT_EQ(rig_.TakeOutput(),
+            "Error #200 in " + dir_ / "top.asm" + ", line 2: Line is too long (max of 1023 chars)\n");
 }
 
 TEST_F(Expansion, ALineOfTheLongestTextAndOneThatStartsWithANulAreLinesOfTheirOwn) {
@@ -125,7 +128,9 @@ TEST_F(Expansion, HeldBackLinesAreWrittenAsTheyWouldHaveBeen) {
   const std::string include = "#include \"" + dir_ / "b.inc" + "\"\n";
   for (const std::string& source :
        {std::string("a\n") + include + "c\n", "x\r\ny\n" + std::string(2000, 'q') + "\n" + include,
-        std::string("p\0q\n", 4) + "#define z\n\x1A" "after\n", include + "#define x\ntail"}) {
+        std::string("p\0q\n", 4) + "#define z\n\x1A"
+                                   "after\n",
+        include + "#define x\ntail"}) {
     Expand(source);
     const std::string direct = written_;
     rig_.assembler.Preprocessor().DeferWriting(true);
@@ -188,8 +193,7 @@ TEST_P(PreparedLines, CutEachLineAtItsOwnFirstSemicolon) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, PreparedLines,
     ::testing::Values(
-        PreparedCase{"short", "ab\ncd;x\n", {"ab", "cd"}},
-        PreparedCase{"empty", "a\n;\n\nb;;\n", {"a", "", "", "b"}},
+        PreparedCase{"short", "ab\ncd;x\n", {"ab", "cd"}}, PreparedCase{"empty", "a\n;\n\nb;;\n", {"a", "", "", "b"}},
         PreparedCase{"nextLinesSemicolon", "xx\ny;z\n", {"xx", "y"}},
         PreparedCase{"nextLinesSemicolonLater", std::string(20, 'x') + "\ny;z\n", {std::string(20, 'x'), "y"}},
         PreparedCase{"at15", std::string(15, 'a') + ";" + std::string(20, 'c') + "\n", {std::string(15, 'a')}},
@@ -200,7 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
         PreparedCase{"at63", std::string(63, 'a') + ";c\nd\n", {std::string(63, 'a'), "d"}},
         PreparedCase{"at64", std::string(64, 'a') + ";c\nd\n", {std::string(64, 'a'), "d"}},
         PreparedCase{"newlineAt64", std::string(64, 'a') + "\n;x\ny\n", {std::string(64, 'a'), "", "y"}},
-        PreparedCase{"semicolonThreeBlocksOn", std::string(150, 'b') + ";" + std::string(70, 'c') + "\nz;\n",
+        PreparedCase{"semicolonThreeBlocksOn",
+                     std::string(150, 'b') + ";" + std::string(70, 'c') + "\nz;\n",
                      {std::string(150, 'b'), "z"}},
         PreparedCase{"manyLinesInABlock", "a;1\nb\nc;;\n;\nd\n", {"a", "b", "c", "", "d"}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -218,8 +223,10 @@ TEST_F(Expansion, UnknownDirectiveIsReportedAndCopyingGoesOnToTheEnd) {
   EXPECT_FALSE(Expand("# x\n#includes y\nlast\n"));
   EXPECT_EQ(written_, "last\n");
   const std::string top = dir_ / "top.asm";
-  EXPECT_EQ(rig_.TakeOutput(), "Error #103 in " + top + ", line 0: Unrecognized preprocessor directive \"#\"\n"
-                               "Error #103 in " + top + ", line 0: Unrecognized preprocessor directive \"#includes\"\n");
+  EXPECT_EQ(rig_.TakeOutput(), "Error #103 in " + top +
+                                   ", line 0: Unrecognized preprocessor directive \"#\"\n"
+                                   "Error #103 in " +
+                                   top + ", line 0: Unrecognized preprocessor directive \"#includes\"\n");
 }
 
 TEST_F(Expansion, TheSameFileInOtherCaseIsIncludedOnlyOnce) {
@@ -251,22 +258,20 @@ TEST_P(LinesHolding, VisitsEveryLineThatHoldsTheCharacterOnce) {
   EXPECT_EQ(visited, GetParam().visited);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, LinesHolding,
-    ::testing::Values(HoldingCase{"none", "a\nb\n", {}},
-                      HoldingCase{"firstAndLastCharacter", ".a\nb\nc.\n", {".a", "c."}},
-                      HoldingCase{"severalInOneLine", "x\n.a.b.\n\n\n.c\n", {".a.b.", ".c"}},
-                      HoldingCase{"afterEmptyLines", "\n\n;.\n\n.q\n", {".q"}},
-                      HoldingCase{"pastATooLongLine", std::string(1100, '.') + "\n.z\n", {".z"}},
-                      HoldingCase{"commentOnly", "a ; .b\n", {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, LinesHolding,
+                         ::testing::Values(HoldingCase{"none", "a\nb\n", {}},
+                                           HoldingCase{"firstAndLastCharacter", ".a\nb\nc.\n", {".a", "c."}},
+                                           HoldingCase{"severalInOneLine", "x\n.a.b.\n\n\n.c\n", {".a.b.", ".c"}},
+                                           HoldingCase{"afterEmptyLines", "\n\n;.\n\n.q\n", {".q"}},
+                                           HoldingCase{"pastATooLongLine", std::string(1100, '.') + "\n.z\n", {".z"}},
+                                           HoldingCase{"commentOnly", "a ; .b\n", {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Expansion, VisitingLinesHoldingACharacterStopsWhenAsked) {
   ASSERT_TRUE(Expand(".1\n.2\n.3\n"));
   int visits = 0;
-  rig_.assembler.Preprocessor().Prepared().ForEachHolding('.', [&](const CPreprocessor::PreparedLine) {
-    return ++visits < 2;
-  });
+  rig_.assembler.Preprocessor().Prepared().ForEachHolding(
+      '.', [&](const CPreprocessor::PreparedLine) { return ++visits < 2; });
   EXPECT_EQ(visits, 2);
 }
 

@@ -71,8 +71,7 @@ TEST_P(Reduction, KeepsTheRemainderWithTheSignOfTheValue) {
 INSTANTIATE_TEST_SUITE_P(Rows, Reduction,
                          ::testing::Values(ValueCase{65535, 65535, false}, ValueCase{65536, 0, true},
                                            ValueCase{70000, 4464, true}, ValueCase{-1, -1, false},
-                                           ValueCase{-70000, -4464, false},
-                                           ValueCase{INT32_MIN, 0, false}));
+                                           ValueCase{-70000, -4464, false}, ValueCase{INT32_MIN, 0, false}));
 
 TEST(Symtable, RedefinitionWarnsWhenEqualAndFailsWhenDifferent) {
   Rig rig;
@@ -171,7 +170,6 @@ TEST(Symtable, IsRelocatableOfAMissingNameIsSilent) {
   EXPECT_FALSE(rig.assembler.Symbols().IsRelocatable("nothing"));
   EXPECT_EQ(rig.TakeOutput(), "");
 }
-
 
 // Names as generated tables and numbered code name things must spread over
 // the slots of the symbol index as well as random ones do: 16000 names in

@@ -27,8 +27,8 @@ std::vector<PlacedStatement> CollectStatements(const std::vector<ScannedLine>& s
 // number in its own file and its address. Gives the first line that breaks
 // this (kNoLine when the source has fewer instructions than records), or
 // nullopt when all agree.
-std::optional<std::size_t> FirstDisagreement(const std::vector<PlacedStatement>& statements,
-                                             const ObjectModule& module, const ExpandedSource& source) {
+std::optional<std::size_t> FirstDisagreement(const std::vector<PlacedStatement>& statements, const ObjectModule& module,
+                                             const ExpandedSource& source) {
   std::size_t record = 0;
   std::uint32_t previous = 0;
   for (const PlacedStatement& statement : statements) {
@@ -107,9 +107,8 @@ class Placer {
     }
     const std::size_t record = instructions_++;
     statement.start = module_.lines[record].address;
-    const std::uint32_t limit = record + 1 < module_.lines.size()
-                                    ? module_.lines[record + 1].address
-                                    : static_cast<std::uint32_t>(module_.code.size());
+    const std::uint32_t limit = record + 1 < module_.lines.size() ? module_.lines[record + 1].address
+                                                                  : static_cast<std::uint32_t>(module_.code.size());
     const auto match = assembler_.Instructions().Match(statement.text);
     std::uint32_t length = limit - statement.start;
     if (match) {

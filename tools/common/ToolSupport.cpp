@@ -29,7 +29,8 @@ std::optional<int> AnswerHelpOrVersion(int argc, char** argv, std::string_view p
   if (argc < 2) return std::nullopt;
   const std::string_view option = argv[1];
   if (option != "--help" && option != "--version") return std::nullopt;
-  std::cout << (option == "--help" ? HelpText(program, usage) : std::string(program) + " (Torvik) " TORVIK_VERSION "\n");
+  std::cout << (option == "--help" ? HelpText(program, usage)
+                                   : std::string(program) + " (Torvik) " TORVIK_VERSION "\n");
   std::cout.flush();
   if (std::cout) return 0;
   Reporter(std::string(program), std::cerr).Error("cannot write to standard output");
@@ -92,17 +93,13 @@ std::optional<std::vector<std::uint8_t>> ReadInputFile(const std::string& path, 
     case InputBytes::Status::Ok:
       if (identity != nullptr && input.identity) *identity = *input.identity;
       return std::move(input.bytes);
-    case InputBytes::Status::NotRegular:
-      report.Error(quoted + " is not a regular file");
-      break;
+    case InputBytes::Status::NotRegular: report.Error(quoted + " is not a regular file"); break;
     case InputBytes::Status::TooLarge:
       report.Error(quoted + " is too large (" + std::to_string(input.size) + " bytes; at most " +
                    std::to_string(maxBytes) + " are read)");
       break;
     case InputBytes::Status::CannotOpen:
-    case InputBytes::Status::CannotRead:
-      report.Error("cannot read " + quoted);
-      break;
+    case InputBytes::Status::CannotRead: report.Error("cannot read " + quoted); break;
   }
   return std::nullopt;
 }

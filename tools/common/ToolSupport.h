@@ -64,8 +64,7 @@ std::optional<std::vector<std::uint8_t>> ReadInputFile(const std::string& path, 
 
 // Reads and checks an object file; reports what is wrong (with the byte
 // offset for a malformed file) and gives nullopt.
-std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report,
-                                           FileIdentity* identity = nullptr);
+std::optional<ObjectModule> LoadObjectFile(const std::string& path, Reporter& report, FileIdentity* identity = nullptr);
 
 // Checks the bytes of an object file named `name` in messages, as above.
 std::optional<ObjectModule> ParseObjectFile(const std::vector<std::uint8_t>& bytes, const std::string& name,

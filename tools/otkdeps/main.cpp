@@ -52,13 +52,11 @@ bool WriteRule(const std::string& path, const std::string& rule, const std::vect
   const std::vector<std::uint8_t> bytes(rule.begin(), rule.end());
   const torvik::OutputFile output{path, bytes};
   switch (torvik::WriteOutputs(std::span(&output, 1), inputs).status) {
-    case torvik::OutputStatus::Written:
-      return true;
+    case torvik::OutputStatus::Written: return true;
     case torvik::OutputStatus::NamesAnInput:
       report.Error("the output \"" + path + "\" is one of the files the rule names; nothing was written");
       return false;
-    case torvik::OutputStatus::CannotWrite:
-      break;
+    case torvik::OutputStatus::CannotWrite: break;
   }
   report.Error("cannot write \"" + path + "\"");
   return false;

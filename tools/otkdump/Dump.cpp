@@ -21,8 +21,8 @@ std::string Plural(std::size_t count, const char* singular, const char* plural) 
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
-void PrintFields(const std::vector<std::uint16_t>& addresses, const std::vector<std::uint8_t>& code,
-                 const char* indent, std::ostream& out) {
+void PrintFields(const std::vector<std::uint16_t>& addresses, const std::vector<std::uint8_t>& code, const char* indent,
+                 std::ostream& out) {
   for (const auto address : addresses) {
     out << indent << Hex(address, 4) << "  holds " << Hex(WordAt(code, address), 4) << "\n";
   }

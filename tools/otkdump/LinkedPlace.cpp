@@ -11,7 +11,8 @@ namespace {
 
 std::string LastComponent(const std::string& path) {
   const auto open = path.rfind('(');
-  const std::string member = open != std::string::npos && path.back() == ')' ? path.substr(open + 1, path.size() - open - 2) : path;
+  const std::string member =
+      open != std::string::npos && path.back() == ')' ? path.substr(open + 1, path.size() - open - 2) : path;
   const auto slash = member.rfind('/');
   return slash == std::string::npos ? member : member.substr(slash + 1);
 }

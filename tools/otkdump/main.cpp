@@ -100,8 +100,9 @@ int main(int argc, char** argv) {
   if (options.source.empty()) {
     torvik::tools::PrintSections(*module, std::cout);
   } else {
-    const std::string table =
-        options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::kInstructionTableName, std::getenv("PATH")) : options.table;
+    const std::string table = options.table.empty() ? torvik::tools::BesideProgram(
+                                                          argv[0], torvik::kInstructionTableName, std::getenv("PATH"))
+                                                    : options.table;
     status = List(*module, options, table, report);
   }
   std::cout.flush();

@@ -112,7 +112,8 @@ class Reader {
 }  // namespace
 
 bool IsArchive(const std::vector<std::uint8_t>& bytes) {
-  return bytes.size() >= kMagic.size() && std::string_view(reinterpret_cast<const char*>(bytes.data()), kMagic.size()) == kMagic;
+  return bytes.size() >= kMagic.size() &&
+         std::string_view(reinterpret_cast<const char*>(bytes.data()), kMagic.size()) == kMagic;
 }
 
 ArchiveReadResult ReadArchive(const std::vector<std::uint8_t>& bytes) { return Reader(bytes).Run(); }

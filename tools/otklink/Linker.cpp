@@ -111,7 +111,9 @@ std::string WindowRange(const Window& window) { return Range(window.start, windo
 
 // "a.otk" ($0100-$0132), with "RAM, " or "bank 2, " before the range.
 std::string Describe(const PlacedModule& module) {
-  const std::string area = module.ram ? "RAM, " : module.bank != kNoBank ? "bank " + std::to_string(module.bank) + ", " : "";
+  const std::string area = module.ram               ? "RAM, "
+                           : module.bank != kNoBank ? "bank " + std::to_string(module.bank) + ", "
+                                                    : "";
   return "\"" + module.name + "\" (" + area + Range(module.base, module.size) + ")";
 }
 
@@ -176,8 +178,9 @@ bool Overlap(const PlacedModule& a, const PlacedModule& b) {
 // $FF bytes of reserved space, with no instruction and no address in it.
 bool CheckRam(const PlacedModule& module, Reporter& report) {
   const ObjectModule& object = *module.object;
-  const bool reservedOnly = object.lines.empty() && object.relocations.empty() && object.externals.empty() &&
-                            std::all_of(object.code.begin(), object.code.end(), [](std::uint8_t b) { return b == 0xFF; });
+  const bool reservedOnly =
+      object.lines.empty() && object.relocations.empty() && object.externals.empty() &&
+      std::all_of(object.code.begin(), object.code.end(), [](std::uint8_t b) { return b == 0xFF; });
   if (!reservedOnly) {
     report.Error("\"" + module.name + "\" holds code or data, but a RAM module may only reserve space (.dbs, .dws)");
   }
@@ -221,8 +224,10 @@ Image BuildImage(const std::vector<const PlacedModule*>& modules, std::uint32_t 
   std::sort(image.spans.begin(), image.spans.end());
   std::vector<std::pair<std::uint32_t, std::uint32_t>> merged;
   for (const auto& span : image.spans) {
-    if (!merged.empty() && merged.back().second == span.first) merged.back().second = span.second;
-    else merged.push_back(span);
+    if (!merged.empty() && merged.back().second == span.first)
+      merged.back().second = span.second;
+    else
+      merged.push_back(span);
   }
   image.spans = std::move(merged);
   return image;
@@ -235,9 +240,10 @@ void BuildImages(const LinkOptions& options, LinkResult& result) {
   }
   std::vector<const PlacedModule*>& rom = areas[kNoBank];
   const std::uint32_t origin =
-      options.origin ? *options.origin : rom.empty() ? 0 : (*std::min_element(rom.begin(), rom.end(), [](auto a, auto b) {
-        return a->base < b->base;
-      }))->base;
+      options.origin ? *options.origin
+      : rom.empty()
+          ? 0
+          : (*std::min_element(rom.begin(), rom.end(), [](auto a, auto b) { return a->base < b->base; }))->base;
   result.image = BuildImage(rom, origin, origin, options.fill);
   for (const auto& [bank, modules] : areas) {
     if (bank == kNoBank) continue;
@@ -250,10 +256,12 @@ void BuildImages(const LinkOptions& options, LinkResult& result) {
 // the banks must end by the first bank's offset.
 bool CheckCombinedRom(const LinkOptions& options, const LinkResult& result, Reporter& report) {
   if (!options.combinedRom || result.banks.empty()) return true;
-  const std::uint64_t offset = std::uint64_t{options.window.size} * static_cast<std::uint64_t>(result.banks.front().bank);
+  const std::uint64_t offset =
+      std::uint64_t{options.window.size} * static_cast<std::uint64_t>(result.banks.front().bank);
   if (result.image.bytes.size() <= offset) return true;
   report.Error("the ROM image (" + std::to_string(result.image.bytes.size()) + " bytes) runs into bank " +
-               std::to_string(result.banks.front().bank) + " at file offset $" + Hex(static_cast<std::uint32_t>(offset), 6));
+               std::to_string(result.banks.front().bank) + " at file offset $" +
+               Hex(static_cast<std::uint32_t>(offset), 6));
   return false;
 }
 
@@ -295,8 +303,8 @@ class FieldWriter {
     const Window& window = result_.window;
     if (bank != kNoBank && (sum < window.start || sum > window.End())) {
       report_.Error("a reference in \"" + module_.name + "\" at $" + Hex((module_.base + address) & 0xFFFF, 4) +
-                    target + " lands at $" + Hex(sum, 4) + ", outside the window " + WindowRange(window) +
-                    " of bank " + std::to_string(bank));
+                    target + " lands at $" + Hex(sum, 4) + ", outside the window " + WindowRange(window) + " of bank " +
+                    std::to_string(bank));
       return false;
     }
     if (image_ != nullptr) {

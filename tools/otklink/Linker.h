@@ -74,7 +74,7 @@ struct LinkedSymbol {
 
 // A library member taken for `symbol`, which `referrer` refers to.
 struct TakenMember {
-  std::size_t module = 0;    // index into LinkResult::modules
+  std::size_t module = 0;  // index into LinkResult::modules
   std::string symbol;
   std::string referrer;
 };

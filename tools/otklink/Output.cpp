@@ -36,7 +36,8 @@ std::string Bank(const PlacedModule& module) {
 }
 
 std::string ImageLines(const LinkResult& result) {
-  std::string text = "origin $" + Hex(result.image.origin, 4) + ", " + std::to_string(result.image.bytes.size()) + " bytes\n";
+  std::string text =
+      "origin $" + Hex(result.image.origin, 4) + ", " + std::to_string(result.image.bytes.size()) + " bytes\n";
   if (result.banks.empty()) return text;
   text += "window $" + Hex(result.window.start, 4) + "-$" + Hex(result.window.End() - 1, 4) + "\n";
   for (const BankImage& bank : result.banks) {
@@ -101,8 +102,8 @@ std::string LinkMap(const LinkResult& result) {
   map += "\nsymbols\n  address  bank  " + Padded("symbol", symbolWidth) + "  file\n";
   for (const LinkedSymbol* symbol : symbols) {
     const PlacedModule& module = result.modules[symbol->module];
-    map += "  $" + Hex(symbol->address, 4) + "    " + Padded(Bank(module), 4) + "  " + Padded(symbol->name, symbolWidth) +
-           "  " + module.name + "\n";
+    map += "  $" + Hex(symbol->address, 4) + "    " + Padded(Bank(module), 4) + "  " +
+           Padded(symbol->name, symbolWidth) + "  " + module.name + "\n";
   }
   return map;
 }

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "Files.h"
-#include "Text.h"
 #include "Inputs.h"
 #include "Linker.h"
 #include "Output.h"
 #include "Symbols.h"
+#include "Text.h"
 #include "ToolSupport.h"
 
 namespace {
@@ -58,7 +58,8 @@ std::optional<std::uint32_t> Number(const std::string& option, const std::string
 std::optional<InputArgument> ParseInput(const std::string& text, bool ram, int bank, Reporter& report) {
   InputArgument input{text, {std::nullopt, ram, bank}};
   const auto at = text.rfind('@');
-  if (at == std::string::npos || at + 1 == text.size() || (!torvik::IsAsciiDigit(text[at + 1]) && text[at + 1] != '$')) {
+  if (at == std::string::npos || at + 1 == text.size() ||
+      (!torvik::IsAsciiDigit(text[at + 1]) && text[at + 1] != '$')) {
     return input;
   }
   input.path = text.substr(0, at);
@@ -70,7 +71,8 @@ std::optional<InputArgument> ParseInput(const std::string& text, bool ram, int b
 bool ParseWindow(const std::string& value, torvik::tools::Window& window, Reporter& report) {
   const auto colon = value.find(':');
   const auto start = torvik::tools::ParseNumber(value.substr(0, colon), 0xFFFF);
-  const auto size = colon == std::string::npos ? std::nullopt : torvik::tools::ParseNumber(value.substr(colon + 1), 0x10000);
+  const auto size =
+      colon == std::string::npos ? std::nullopt : torvik::tools::ParseNumber(value.substr(colon + 1), 0x10000);
   if (!start || !size || *size == 0 || *start + *size > 0x10000) {
     report.Error("--window needs START:SIZE within 64 KiB, not \"" + value + "\"");
     return false;
@@ -122,10 +124,14 @@ bool ParseOption(const std::string& arg, const char* value, Options& options, Re
   if (arg == "--ram") return ParseInputOption(value, true, options, report);
   if (arg == "--window") return ParseWindow(value, options.link.window, report);
   if (arg == "--source") return ParseSource(value, options, report);
-  if (arg == "-o") options.output = value;
-  else if (arg == "--map") options.map = value;
-  else if (arg == "--sym") options.symbols = value;
-  else if (arg == "-t") options.table = value;
+  if (arg == "-o")
+    options.output = value;
+  else if (arg == "--map")
+    options.map = value;
+  else if (arg == "--sym")
+    options.symbols = value;
+  else if (arg == "-t")
+    options.table = value;
   else if (arg == "--format") {
     const std::string format = value;
     if (format != "bin" && format != "ihex") {
@@ -206,7 +212,7 @@ struct ProductFile {
 };
 
 std::optional<std::vector<ProductFile>> Products(const Options& options, const torvik::tools::LinkResult& result,
-                                                const std::string& table, Reporter& report) {
+                                                 const std::string& table, Reporter& report) {
   const auto image = [&options](const torvik::tools::Image& linked) {
     return options.intelHex ? Bytes(torvik::tools::IntelHex(linked)) : linked.bytes;
   };
@@ -266,6 +272,7 @@ int main(int argc, char** argv) {
   const auto result = torvik::tools::Link(inputs, options.link, report);
   if (!result.ok) return 1;
   const std::string table =
-      options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::kInstructionTableName, std::getenv("PATH")) : options.table;
+      options.table.empty() ? torvik::tools::BesideProgram(argv[0], torvik::kInstructionTableName, std::getenv("PATH"))
+                            : options.table;
   return WriteOutputs(options, result, table, read, report) ? 0 : 1;
 }

@@ -53,11 +53,16 @@ bool ParseOption(const std::string& arg, const std::string& value, Options& opti
   }
   const auto number = ParseNumber(value, arg == "--max" ? 0xFFFFFFFFu : 0xFFFFu);
   if (!number) return false;
-  if (arg == "--org") options.origin = static_cast<std::uint16_t>(*number);
-  else if (arg == "--entry") options.entry = static_cast<std::uint16_t>(*number);
-  else if (arg == "--sp") options.stack = static_cast<std::uint16_t>(*number);
-  else if (arg == "--max") options.limit = *number;
-  else return false;
+  if (arg == "--org")
+    options.origin = static_cast<std::uint16_t>(*number);
+  else if (arg == "--entry")
+    options.entry = static_cast<std::uint16_t>(*number);
+  else if (arg == "--sp")
+    options.stack = static_cast<std::uint16_t>(*number);
+  else if (arg == "--max")
+    options.limit = *number;
+  else
+    return false;
   return true;
 }
 
@@ -104,8 +109,8 @@ int main(int argc, char** argv) {
   if (!image) return 1;
   torvik::tools::Machine machine;
   if (!machine.Load(*image, options.origin)) {
-    report.Error("\"" + options.image + "\" (" + std::to_string(image->size()) + " bytes) does not fit in memory from $" +
-                 Hex(options.origin, 4));
+    report.Error("\"" + options.image + "\" (" + std::to_string(image->size()) +
+                 " bytes) does not fit in memory from $" + Hex(options.origin, 4));
     return 1;
   }
   machine.SetPC(options.entry.value_or(options.origin));
